@@ -1,0 +1,13 @@
+# Sourced: creates (once) and activates the project's virtual environment .venv,
+# built on a Python 3.13+ interpreter, and installs the given pip packages into it.
+set -euo pipefail
+ZORVANE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+. "$ZORVANE_ROOT/scripts/find_python.sh"
+VENV=${ZORVANE_VENV:-$ZORVANE_ROOT/.venv}
+if [ ! -x "$VENV/bin/python" ] || ! "$VENV/bin/python" -c 'import sys; sys.exit(sys.version_info < (3, 13))'; then
+    rm -rf "$VENV"
+    "$ZORVANE_PYTHON" -m venv "$VENV"
+    "$VENV/bin/python" -m pip install -q --upgrade pip
+fi
+PY="$VENV/bin/python"
+export PATH="$VENV/bin:$PATH"
