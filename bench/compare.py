@@ -483,7 +483,7 @@ def main() -> int:
     say()
     say(f"- Machine: {machine_line()}")
     say(f"- Date: {datetime.datetime.now(datetime.timezone.utc):%Y-%m-%d %H:%M} UTC")
-    say(f"- Command: `bash bench/compare.sh`{' --quick' if quick else ''}")
+    say(f"- Command: `bash bench/compare.sh{' --quick' if quick else ''}`")
     say("- Versions: " + ", ".join(f"{k} {v}" for k, v in versions.items() if v))
     say(f"- Inputs: re = {RE}, rstar = {RSTAR} (rho = {RHO}); separations uniform in "
         f"[0, {L_MAX}) source radii, seed {SEED}; linear limb darkening 0.6 (Gamma = {GAMMA:g})")
