@@ -492,6 +492,27 @@ def main() -> int:
         say(f"- zorvane: not measured ({z_why})")
     say()
 
+    # ---- units: every peer must give the disk's centre value and tend to the point lens
+    say("### Unit check: u = 1e-7 (centre, exact value sqrt(rho^2 + 4)/rho) and u = 10 (point lens (u^2 + 2)/(u sqrt(u^2 + 4)))")
+    say()
+    say("| method | relative deviation at the centre | at u = 10 |")
+    say("|---|---:|---:|")
+    centre = math.sqrt(RHO * RHO + 4.0) / RHO
+    far = point_lens(10.0)
+    probes = np.array([1e-7, 10.0])
+    checks = [("NumPy + SciPy closed form", lambda v: disk_numpy(v, RHO)),
+              ("MulensModel uniform Witt-Mao", lambda v: mulens_uniform(v, RHO)),
+              ("VBMicrolensing, a1 = 0", lambda v: vbm_mag(v, RHO, 0.0))]
+    if z is not None:
+        checks.insert(0, ("zorvane", lambda v: np.asarray(z.witt_mao_magnification(v / RHO, RE, RSTAR))))
+    for name, fn in checks:
+        try:
+            got = fn(probes)
+            say(f"| {name} | {fmt_g(abs(got[0] - centre) / centre)} | {fmt_g(abs(got[1] - far) / far)} |")
+        except Exception as exc:  # noqa: BLE001
+            say(f"| {name} | fails: {exc!r} | |")
+    say()
+
     # ---- zorvane, in children
     zr = {}
     if z is not None:
