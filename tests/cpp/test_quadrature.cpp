@@ -97,6 +97,16 @@ TEST(Integrate, ConstantRunsAllLevelsAtTinyTarget) {
     EXPECT_LT(out.error_estimate, 1e-13);
 }
 
+// Even the target 1e-16 can stop early: when successive level differences shrink
+// quadratically (log ratio in (1.9, 2.1)) the estimate is the square of the last
+// difference, here about 4e-21 after level 3.
+TEST(Integrate, QuadraticConvergenceCanStopEarlyAtTinyTarget) {
+    const auto out = de::integrate([](double x) { return std::exp(-2.5 * x); }, 0.0, 1.0, 1e-16);
+    EXPECT_EQ(out.evaluations, 49u);
+    EXPECT_LT(out.error_estimate, 1e-20);
+    EXPECT_NEAR(out.integral, 0.3671660005504404819321885302131360769, 2e-15);
+}
+
 struct StopCase {
     std::string name;
     std::function<double(double)> f;
