@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <limits>
 #include <random>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,8 @@ struct Case {
     ExtrapolationMode mode;
     double expected;  // compared bit for bit (NaN with NaN)
 };
+
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 class Documented : public ::testing::TestWithParam<Case> {};
 
@@ -96,6 +99,10 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"longer_x_linear", {0.0, 1.0, 2.0, 3.0}, {0.0, 10.0}, 2.5, LINEAR, 25.0},
         Case{"longer_x_fixed", {0.0, 1.0, 2.0, 3.0}, {0.0, 10.0}, 2.5, ZERO, 0.0},
         Case{"longer_x_ends", {0.0, 1.0, 2.0, 3.0}, {0.0, 10.0}, 2.5, ENDS, 10.0},
+        // the search covers the x values beyond the table too: an unsorted tail
+        // moves it (p = 5 here, segment min(4, 2) = 2: slope 5, intercept -6)
+        Case{"search_runs_over_all_of_x", {0.0, 1.0, 2.0, 3.0, -1.0, 50.0, 60.0, 70.0}, {0.0, 1.0, 4.0, 9.0}, 0.5, LINEAR,
+             -3.5},
         // y longer than x: the extra y values are ignored
         Case{"longer_y", {0.0, 1.0}, {1.0, 3.0, 100.0}, 1.5, LINEAR, 4.0},
         // several segments: the knot takes the segment to its left

@@ -6,6 +6,7 @@
 #include <functional>
 #include <limits>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,8 @@ struct StepCase {
     std::optional<double> step;
     double h;  // expected step, exactly
 };
+
+void PrintTo(const StepCase& c, std::ostream* os) { *os << c.name; }
 
 class Step : public ::testing::TestWithParam<StepCase> {};
 
@@ -73,6 +76,8 @@ struct AccuracyCase {
     double x;
     double derivative;  // analytic, mpmath 30 digits
 };
+
+void PrintTo(const AccuracyCase& c, std::ostream* os) { *os << c.name; }
 
 class Accuracy : public ::testing::TestWithParam<AccuracyCase> {};
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -116,6 +117,8 @@ struct StopCase {
     double tolerance;  // absolute
 };
 
+void PrintTo(const StopCase& c, std::ostream* os) { *os << c.name; }
+
 class Stops : public ::testing::TestWithParam<StopCase> {};
 
 TEST_P(Stops, AtTheDocumentedLevel) {
@@ -183,6 +186,8 @@ struct BadValue {
     double where;  // the node that returns it: the centre, or the outermost right node
 };
 
+void PrintTo(const BadValue& c, std::ostream* os) { *os << c.name; }
+
 class NonFinite : public ::testing::TestWithParam<BadValue> {};
 
 TEST_P(NonFinite, ContributesZero) {
@@ -237,6 +242,8 @@ struct AccuracyCase {
     double reference;  // mpmath, 40 digits
     double tolerance;  // absolute; 0 selects the bound for integrands finite at both ends
 };
+
+void PrintTo(const AccuracyCase& c, std::ostream* os) { *os << c.name; }
 
 // With all seven levels the rule misses the weight beyond its outermost node,
 // u = 3 + 1/128: about 3.3e-14 of f at each end per unit half-width (f = 1 on
