@@ -185,16 +185,4 @@ TEST(Interp, BitIdenticalToFormingEverySegment) {
     EXPECT_GT(checked, 40000);
 }
 
-// Interpolating a straight line reproduces it to rounding, inside and (Linear) outside.
-TEST(Interp, ReproducesAStraightLine) {
-    std::vector<double> x, y;
-    for (int i = 0; i <= 1000; ++i) {
-        x.push_back(i * 1e-3);
-        y.push_back(2.0 - 3.0 * x.back());
-    }
-    for (double xp = -0.5; xp <= 1.5; xp += 0.01234) {
-        EXPECT_NEAR(interp(x, y, xp, ExtrapolationMode::Linear), 2.0 - 3.0 * xp, 1e-12) << xp;
-    }
-}
-
 }  // namespace
