@@ -84,8 +84,9 @@ TEST(WittMao, ApproachesThePointSourceFromAbove) {
         const double u = x * rho;
         const double point = (u * u + 2.0) / (u * std::sqrt(u * u + 4.0));
         const double a = wm(x, 1.0, rho);
+        // The finite-source excess falls off like (rho/u)^2.
         EXPECT_GT(a, point) << x;
-        EXPECT_NEAR(a / point, 1.0, 1e-5) << x;
+        EXPECT_LT(a / point - 1.0, (rho / u) * (rho / u)) << x;
     }
 }
 
@@ -244,9 +245,8 @@ TEST(Integrated, FailuresAreNaNNotZero) {
     }
     EXPECT_FALSE(std::isnan(integrated_heyrovsky_magnification(l, 1.0, 0.1).value()[1]));
     // A profile that is zero everywhere leaves nothing to normalise by.
-    for (double v : integrated_flux_map_heyrovsky_magnification({0.5, 2.0}, 1.0, 0.1, {}, {}).value()) {
-        EXPECT_TRUE(std::isnan(v));
-    }
+    const auto unnormalised = integrated_flux_map_heyrovsky_magnification({0.5, 2.0}, 1.0, 0.1, {}, {}).value();
+    for (double v : unnormalised) EXPECT_TRUE(std::isnan(v));
     EXPECT_TRUE(integrated_witt_mao_magnification({}, 1.0, 0.1).value().empty());
 }
 
