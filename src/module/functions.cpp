@@ -1,14 +1,7 @@
 // The eight entry points.
 //
-// How an entry point is built (and how a model is wired in):
-//
-//   return trampoline([&]() -> PyResult<object> {
-//       auto converted = bind_and_convert<std::vector<double>, double, double>(
-//           WITT_MAO, args, nargs, kwnames);
-//       if (!converted) return std::unexpected(std::move(converted.error()));
-//       auto& [l, re, rstar] = *converted;
-//       return to_python(models::witt_mao_magnification(std::move(l), re, rstar));
-//   });
+// Every entry point is `call_model` on the function's parameter description,
+// the converted types of its parameters and the model to call:
 //
 // * `bind_and_convert` binds the call to the parameter description and
 //   converts the arguments in parameter order, sequences to
@@ -26,19 +19,21 @@
 //   pyo3_runtime.PanicException(message). The body never sets a Python
 //   exception itself.
 // * The converted values are owned by the body and released on every path.
-//
-// Until a model lands, its entry point ends in `not_implemented`, which raises
-// NotImplementedError naming the function; wiring the model means replacing
-// that one line with the `to_python(...)` call above.
 
 #include "module/functions.hpp"
 
 #include <array>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "module/binder.hpp"
 #include "module/convert.hpp"
 #include "module/errors.hpp"
+#include "models/flux_map.hpp"
+#include "models/heyrovsky.hpp"
+#include "models/integrated.hpp"
+#include "models/witt_mao.hpp"
 
 namespace zorvane::python::functions {
 
@@ -65,105 +60,77 @@ constexpr FunctionDescription INTEGRATED_FLUX_MAP_HEYROVSKY{
 constexpr FunctionDescription DISCRETE_FLUX_MAP_HEYROVSKY{
     "discrete_flux_map_heyrovsky_magnification", kFluxMap, 0, 5, 0};
 
-// Stands in for a model that has not landed yet. It takes the converted
-// arguments so that the entry point is complete up to the model call.
-template <class... Converted>
-PyResult<object> not_implemented(const FunctionDescription& d, const Converted&...) {
-    return std::unexpected(PyError::new_formatted(
-        PyExc_NotImplementedError, std::string(d.func_name) + " is not implemented yet"));
+// The common body of every entry point: bind and convert the arguments as
+// `Converted...`, call the model on the plain values, convert its result.
+template <class... Converted, class Model>
+PyObject* call_model(const FunctionDescription& description, PyObject* const* args,
+                     Py_ssize_t nargs, PyObject* kwnames, Model model) {
+    return trampoline([&]() -> PyResult<object> {
+        auto converted = bind_and_convert<Converted...>(description, args, nargs, kwnames);
+        if (!converted) return std::unexpected(std::move(converted.error()));
+        return std::apply(
+            [&](auto&... values) { return to_python(model(std::move(values)...)); }, *converted);
+    });
 }
 
 }  // namespace
 
 PyObject* witt_mao_magnification(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                  PyObject* kwnames) {
-    return trampoline([&]() -> PyResult<object> {
-        auto converted = bind_and_convert<Sequence, double, double>(WITT_MAO, args, nargs, kwnames);
-        if (!converted) return std::unexpected(std::move(converted.error()));
-        auto& [l, re, rstar] = *converted;
-        return not_implemented(WITT_MAO, l, re, rstar);
-    });
+    return call_model<Sequence, double, double>(WITT_MAO, args, nargs, kwnames,
+                                                models::witt_mao_magnification);
 }
 
 PyObject* integrated_witt_mao_magnification(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                             PyObject* kwnames) {
-    return trampoline([&]() -> PyResult<object> {
-        auto converted =
-            bind_and_convert<Sequence, double, double>(INTEGRATED_WITT_MAO, args, nargs, kwnames);
-        if (!converted) return std::unexpected(std::move(converted.error()));
-        auto& [l, re, rstar] = *converted;
-        // The model takes the fixed linear limb-darkening profile (u = 0.6)
-        // and its stored normalisation; the caller cannot change them.
-        return not_implemented(INTEGRATED_WITT_MAO, l, re, rstar);
-    });
+    // Fixed linear limb-darkening profile (coefficient 0.6) and its stored
+    // normalisation; the caller cannot change them.
+    return call_model<Sequence, double, double>(INTEGRATED_WITT_MAO, args, nargs, kwnames,
+                                                models::integrated_witt_mao_magnification);
 }
 
 PyObject* integrated_flux_map_witt_mao_magnification(PyObject*, PyObject* const* args,
                                                      Py_ssize_t nargs, PyObject* kwnames) {
-    return trampoline([&]() -> PyResult<object> {
-        auto converted = bind_and_convert<Sequence, double, double, Sequence, Sequence>(
-            INTEGRATED_FLUX_MAP_WITT_MAO, args, nargs, kwnames);
-        if (!converted) return std::unexpected(std::move(converted.error()));
-        auto& [l, re, rstar, bl, bf] = *converted;
-        return not_implemented(INTEGRATED_FLUX_MAP_WITT_MAO, l, re, rstar, bl, bf);
-    });
+    return call_model<Sequence, double, double, Sequence, Sequence>(
+        INTEGRATED_FLUX_MAP_WITT_MAO, args, nargs, kwnames,
+        models::integrated_flux_map_witt_mao_magnification);
 }
 
 PyObject* multi_witt_mao_magnification(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                        PyObject* kwnames) {
-    return trampoline([&]() -> PyResult<object> {
-        // re and rstar are sequences here: one evaluation per (re, rstar) pair.
-        auto converted =
-            bind_and_convert<Sequence, Sequence, Sequence>(MULTI_WITT_MAO, args, nargs, kwnames);
-        if (!converted) return std::unexpected(std::move(converted.error()));
-        auto& [l, re, rstar] = *converted;
-        return not_implemented(MULTI_WITT_MAO, l, re, rstar);
-    });
+    // re and rstar are sequences here: one evaluation per (re, rstar) pair.
+    return call_model<Sequence, Sequence, Sequence>(
+        MULTI_WITT_MAO, args, nargs, kwnames,
+        [](Sequence l, Sequence re, Sequence rstar) {
+            return models::multi_witt_mao_magnification(l, re, rstar);
+        });
 }
 
 PyObject* heyrovsky_magnification(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                   PyObject* kwnames) {
-    return trampoline([&]() -> PyResult<object> {
-        auto converted =
-            bind_and_convert<double, double, double, double>(HEYROVSKY, args, nargs, kwnames);
-        if (!converted) return std::unexpected(std::move(converted.error()));
-        auto& [l, r, re, rstar] = *converted;
-        return not_implemented(HEYROVSKY, l, r, re, rstar);
-    });
+    return call_model<double, double, double, double>(HEYROVSKY, args, nargs, kwnames,
+                                                      models::heyrovsky_magnification);
 }
 
 PyObject* integrated_heyrovsky_magnification(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                              PyObject* kwnames) {
-    return trampoline([&]() -> PyResult<object> {
-        auto converted =
-            bind_and_convert<Sequence, double, double>(INTEGRATED_HEYROVSKY, args, nargs, kwnames);
-        if (!converted) return std::unexpected(std::move(converted.error()));
-        auto& [l, re, rstar] = *converted;
-        // Fixed linear limb-darkening profile, as for the Witt-Mao form.
-        return not_implemented(INTEGRATED_HEYROVSKY, l, re, rstar);
-    });
+    // Fixed linear limb-darkening profile, as for the Witt-Mao form.
+    return call_model<Sequence, double, double>(INTEGRATED_HEYROVSKY, args, nargs, kwnames,
+                                                models::integrated_heyrovsky_magnification);
 }
 
 PyObject* integrated_flux_map_heyrovsky_magnification(PyObject*, PyObject* const* args,
                                                       Py_ssize_t nargs, PyObject* kwnames) {
-    return trampoline([&]() -> PyResult<object> {
-        auto converted = bind_and_convert<Sequence, double, double, Sequence, Sequence>(
-            INTEGRATED_FLUX_MAP_HEYROVSKY, args, nargs, kwnames);
-        if (!converted) return std::unexpected(std::move(converted.error()));
-        auto& [l, re, rstar, bl, bf] = *converted;
-        return not_implemented(INTEGRATED_FLUX_MAP_HEYROVSKY, l, re, rstar, bl, bf);
-    });
+    return call_model<Sequence, double, double, Sequence, Sequence>(
+        INTEGRATED_FLUX_MAP_HEYROVSKY, args, nargs, kwnames,
+        models::integrated_flux_map_heyrovsky_magnification);
 }
 
 PyObject* discrete_flux_map_heyrovsky_magnification(PyObject*, PyObject* const* args,
                                                     Py_ssize_t nargs, PyObject* kwnames) {
-    return trampoline([&]() -> PyResult<object> {
-        auto converted = bind_and_convert<Sequence, double, double, Sequence, Sequence>(
-            DISCRETE_FLUX_MAP_HEYROVSKY, args, nargs, kwnames);
-        if (!converted) return std::unexpected(std::move(converted.error()));
-        auto& [l, re, rstar, bl, bf] = *converted;
-        return not_implemented(DISCRETE_FLUX_MAP_HEYROVSKY, l, re, rstar, bl, bf);
-    });
+    return call_model<Sequence, double, double, Sequence, Sequence>(
+        DISCRETE_FLUX_MAP_HEYROVSKY, args, nargs, kwnames,
+        models::discrete_flux_map_heyrovsky_magnification);
 }
 
 }  // namespace zorvane::python::functions

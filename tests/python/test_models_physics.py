@@ -54,17 +54,17 @@ def ring_reference(l, r, c):
     """Point-lens magnification averaged around the ring of radius r at separation l (lengths in source radii, c = re/rstar)."""
     l, r, c = mp.mpf(l), mp.mpf(r), mp.mpf(c)
 
-    def a(phi):
-        return point_lens(mp.sqrt(l * l + r * r + 2 * l * r * mp.cos(phi)) / c)
+    # psi is the angle from the point of the ring nearest the lens, where the
+    # magnification peaks with a width of about |r - l|/sqrt(l r).
+    def a(psi):
+        return point_lens(mp.sqrt((l - r) ** 2 + 4 * l * r * mp.sin(psi / 2) ** 2) / c)
 
-    # The magnification peaks where the ring passes nearest the lens (phi = pi),
-    # with a width of about |r - l|/sqrt(l r).
     points = [0, mp.pi]
     if l > 0 and r > 0:
         w = abs(r - l) / mp.sqrt(l * r)
         for k in (100, 10, 1):
             if k * w < mp.pi / 2:
-                points.insert(-1, mp.pi - k * w)
+                points.insert(1, k * w)
     return mp.quad(a, points) / mp.pi
 
 
@@ -103,7 +103,7 @@ def test_small_sources_resolve_the_limb(rho):
     limb = zorvane.witt_mao_magnification([1.0], 1.0, rho)[0]
     for x, value in zip(xs, got):
         assert value != limb
-        assert rel(value, disk_reference(x, rho)) < 1e-9, (rho, x)
+        assert rel(value, disk_reference(x, rho)) < disk_tolerance(x), (rho, x)
 
 
 def test_disk_special_values():
@@ -155,14 +155,16 @@ def linear_law(r):
 
 
 def ring_average_float(l, r, c):
-    def a(phi):
-        u = math.sqrt(max(l * l + r * r + 2 * l * r * math.cos(phi), 0.0)) / c
+    # psi is the angle from the point of the ring nearest the lens, where the
+    # magnification peaks; the distance is written without cancellation there.
+    def a(psi):
+        u = math.sqrt((l - r) ** 2 + 4 * l * r * math.sin(psi / 2) ** 2) / c
         return (u * u + 2) / (u * math.sqrt(u * u + 4))
 
     pts = None
     if l > 0 and r > 0 and abs(r - l) < 0.5 * math.sqrt(l * r):
         w = abs(r - l) / math.sqrt(l * r)
-        pts = [p for p in (math.pi - 10 * w, math.pi - w) if 0 < p < math.pi]
+        pts = [p for p in (w, 10 * w) if 0 < p < math.pi]
     value, _ = integrate.quad(a, 0, math.pi, points=pts, epsabs=0, epsrel=1e-13, limit=400)
     return value / math.pi
 
@@ -172,7 +174,7 @@ def profile_reference(l, c, profile):
     pts = [l] if 0 < l < 1 else None
     num, _ = integrate.quad(lambda r: 2 * math.pi * r * profile(r) * ring_average_float(l, r, c), 0, 1,
                             points=pts, epsabs=0, epsrel=1e-12, limit=400)
-    den, _ = integrate.quad(lambda r: 2 * math.pi * r * profile(r), 0, 1, epsabs=0, epsrel=1e-14)
+    den, _ = integrate.quad(lambda r: 2 * math.pi * r * profile(r), 0, 1, epsabs=0, epsrel=2e-14)
     return num / den
 
 
