@@ -258,3 +258,31 @@ def test_batch_equals_single_evaluations():
     assert len(batch) == 6
     for k, (re, rstar) in enumerate((a, b) for a in (1.0, 2.0) for b in (0.1, 0.2, 0.3)):
         assert batch[k] == zorvane.witt_mao_magnification(l, re, rstar)
+
+
+FORK_SCRIPT = textwrap.dedent(
+    """
+    import multiprocessing as mp, zorvane
+    l = [0.1 * k for k in range(200)]
+    expected = zorvane.witt_mao_magnification(l, 1.0, 0.05)   # the parent's pool is running
+
+    def work(scale):
+        return zorvane.witt_mao_magnification(l, scale, 0.05 * scale)
+
+    if __name__ == "__main__":
+        with mp.get_context("fork").Pool(2) as pool:
+            results = pool.map(work, [1.0, 2.0, 4.0, 0.5], chunksize=1)
+        assert all(r == expected for r in results)
+        assert zorvane.witt_mao_magnification(l, 1.0, 0.05) == expected
+        print("ok")
+    """
+)
+
+
+def test_forked_children_get_their_own_pool(tmp_path):
+    # A child forked while the parent's workers run inherits no worker threads;
+    # it must build its own pool instead of waiting for threads that do not exist.
+    script = tmp_path / "fork_children.py"
+    script.write_text(FORK_SCRIPT)
+    out = subprocess.run([sys.executable, str(script)], check=True, capture_output=True, text=True, timeout=120)
+    assert out.stdout.strip() == "ok"
