@@ -264,3 +264,36 @@ def test_profile_length_assertion(name, l):
         fn(l, 1.0, 0.1, [0.0, 1.0], [1.0, 1.0, 1.0])
     assert type(info.value) is first
     assert str(info.value) == "assertion `left == right` failed\n  left: 2\n right: 3"
+
+
+def test_result_list_allocation_failure():
+    """When the result list or one of its floats cannot be created, the
+    pending MemoryError is printed and the call fails with PanicException
+    "Python API call failed" (scanned with one failing allocation at a time)."""
+    results, _, stderr = run_child(r'''
+        W = zorvane.witt_mao_magnification
+        try:
+            W([0.5], 1.0, 0.1)
+        except NotImplementedError:
+            out(skip=True)
+            raise SystemExit(0)
+        seen = []
+        for start in range(10000):
+            _testcapi.set_nomemory(start, start + 1)
+            try:
+                W([0.5, 1.5, 2.5], 1.0, 0.1)
+            except BaseException as e:
+                _testcapi.remove_mem_hooks()
+                seen.append([type(e).__name__, str(e), type(e) is P])
+            else:
+                _testcapi.remove_mem_hooks()
+                break
+        out(seen=seen)
+    ''')
+    if results == [{"skip": True}]:
+        pytest.skip("witt_mao_magnification has no model yet")
+    seen = results[0]["seen"]
+    assert ["PanicException", "Python API call failed", True] in seen
+    assert all(kind == "MemoryError" or (msg, same) == ("Python API call failed", True)
+               for kind, msg, same in seen)
+    assert "MemoryError" in stderr and "Python API call failed" in stderr
