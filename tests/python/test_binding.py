@@ -174,7 +174,7 @@ class TestBindingMessages:
         assert calls == []
 
 
-def test_spec_examples_verbatim():
+def test_documented_examples_verbatim():
     w = zorvane.witt_mao_magnification
     h = zorvane.heyrovsky_magnification
     assert type_error(w, [1.0], 1.0, 1.0, 2.0) == (
