@@ -85,13 +85,6 @@ class TestBindingMessages:
             msg = type_error(fn, *args[: i + 1], **{p: args[i]})
             assert msg == f"{name}() got multiple values for argument '{p}'"
 
-    def test_multiple_values_through_keyword_after_positional(self, name):
-        fn = getattr(zorvane, name)
-        args = valid_arguments(name)
-        p = parameters(name)[0]
-        msg = type_error(fn, *args, **{p: args[0]})
-        assert msg == f"{name}() got multiple values for argument '{p}'"
-
     @pytest.mark.parametrize("keyword", ["x", "L", "re ", "l\x00", "r\u00e9", "\udc80", "rstar_"])
     def test_unexpected_keyword(self, name, keyword):
         fn = getattr(zorvane, name)
