@@ -44,12 +44,15 @@ def call_with(name, index, value):
 
 
 def accepted(name, index, value):
-    """Binding and conversion succeed: the call returns, or reaches the
-    stand-in NotImplementedError of a model that has not landed yet."""
+    """Binding and conversion succeed: the call returns, fails in the model
+    (RuntimeError from a numeric routine), or reaches the stand-in
+    NotImplementedError of a model that has not landed yet."""
     try:
         call_with(name, index, value)
     except NotImplementedError as e:
         assert str(e) == f"{name} is not implemented yet"
+    except RuntimeError:
+        pass
     return True
 
 

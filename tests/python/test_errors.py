@@ -18,7 +18,11 @@ import pytest
 
 import zorvane
 
-_testcapi = pytest.importorskip("_testcapi", reason="needs CPython's _testcapi test helpers")
+try:
+    import _testcapi  # noqa: F401
+except ImportError:
+    _testcapi = None
+needs_testcapi = pytest.mark.skipif(_testcapi is None, reason="needs CPython's _testcapi test helpers")
 
 NOTICE = ("--- PyO3 is resuming a panic after fetching a PanicException from Python. ---\n"
           "Python stack trace below:\n")
@@ -67,9 +71,9 @@ def run_child(body):
     return results, stderr_before, stderr_after
 
 
+@needs_testcapi
 def test_panic_during_initialisation():
     results, before, after = run_child(r'''
-        import inspect
         all_names = zorvane.__all__
         out(
             message=str(FIRST),
@@ -115,6 +119,7 @@ def test_panic_during_initialisation():
     assert "panicked at" in before and "could not append __name__ to __all__" in before
 
 
+@needs_testcapi
 def test_panic_exception_from_python_code_is_resumed():
     results, _, stderr = run_child(r'''
         W = zorvane.witt_mao_magnification
@@ -180,6 +185,7 @@ def test_panic_exception_from_python_code_is_resumed():
         assert chunk.rstrip().endswith(f"pyo3_runtime.PanicException: {msg}"), chunk
 
 
+@needs_testcapi
 def test_resumed_panic_messages():
     results, _, stderr = run_child(r'''
         W = zorvane.witt_mao_magnification
@@ -264,3 +270,37 @@ def test_profile_length_assertion(name, l):
         fn(l, 1.0, 0.1, [0.0, 1.0], [1.0, 1.0, 1.0])
     assert type(info.value) is first
     assert str(info.value) == "assertion `left == right` failed\n  left: 2\n right: 3"
+
+
+@needs_testcapi
+def test_result_list_allocation_failure():
+    """When the result list or one of its floats cannot be created, the
+    pending MemoryError is printed and the call fails with PanicException
+    "Python API call failed" (scanned with one failing allocation at a time)."""
+    results, _, stderr = run_child(r'''
+        W = zorvane.witt_mao_magnification
+        try:
+            W([0.5], 1.0, 0.1)
+        except NotImplementedError:
+            out(skip=True)
+            raise SystemExit(0)
+        seen = []
+        for start in range(10000):
+            _testcapi.set_nomemory(start, start + 1)
+            try:
+                W([0.5, 1.5, 2.5], 1.0, 0.1)
+            except BaseException as e:
+                _testcapi.remove_mem_hooks()
+                seen.append([type(e).__name__, str(e), type(e) is P])
+            else:
+                _testcapi.remove_mem_hooks()
+                break
+        out(seen=seen)
+    ''')
+    if results == [{"skip": True}]:
+        pytest.skip("witt_mao_magnification has no model yet")
+    seen = results[0]["seen"]
+    assert ["PanicException", "Python API call failed", True] in seen
+    assert all(kind == "MemoryError" or (msg, same) == ("Python API call failed", True)
+               for kind, msg, same in seen)
+    assert "MemoryError" in stderr and "Python API call failed" in stderr
