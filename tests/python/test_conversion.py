@@ -43,17 +43,21 @@ def call_with(name, index, value):
     return getattr(zorvane, name)(*args)
 
 
-def accepted(name, index, value):
-    """Binding and conversion succeed: the call returns, fails in the model
-    (RuntimeError from a numeric routine), or reaches the stand-in
-    NotImplementedError of a model that has not landed yet."""
+def call_accepted(name, args):
+    """Binding and conversion succeed: the call returns, or the model itself
+    refuses the values (a RuntimeError carrying a numeric routine's message,
+    for example for a negative ring radius)."""
     try:
-        call_with(name, index, value)
-    except NotImplementedError as e:
-        assert str(e) == f"{name} is not implemented yet"
-    except RuntimeError:
-        pass
+        getattr(zorvane, name)(*args)
+    except RuntimeError as e:
+        assert str(e).startswith("ellip"), e
     return True
+
+
+def accepted(name, index, value):
+    args = valid_arguments(name)
+    args[index] = value
+    return call_accepted(name, args)
 
 
 def raised(name, index, value, exc_type=TypeError):
@@ -296,10 +300,7 @@ class TestSequenceParameter:
             # keep the profile table lengths equal
             args = valid_arguments(name)
             args[3] = args[4] = value
-            try:
-                getattr(zorvane, name)(*args)
-            except NotImplementedError:
-                pass
+            assert call_accepted(name, args)
         else:
             assert accepted(name, index, value)
 
@@ -389,10 +390,8 @@ class TestSequenceProtocolFailures:
         not make the conversion try to allocate it."""
         for length in (sys.maxsize, 2**62, 2**40, 0, -1, 10**30, ValueError("x"), TypeError("y")):
             seq = LyingLength(length, items=[float(i) for i in range(100)])
-            try:
-                zorvane.multi_witt_mao_magnification(seq, seq, seq)
-            except NotImplementedError:
-                pass
+            out = zorvane.multi_witt_mao_magnification(seq, seq, seq)
+            assert len(out) == 100 * 100 and all(len(v) == 100 for v in out)
 
     def test_elements_converted_in_order_until_failure(self):
         seen = []
@@ -426,10 +425,7 @@ class TestSequenceProtocolFailures:
                 return 1.0
 
         data.append(Grow())
-        try:
-            zorvane.witt_mao_magnification(data, 1.0, 1.0)
-        except NotImplementedError:
-            pass
+        assert len(zorvane.witt_mao_magnification(data, 1.0, 1.0)) == 4
         assert seen == [1, 2, 3, 4]
 
 
@@ -479,19 +475,9 @@ def test_interpreter_usable_after_conversion_errors():
 
 
 # --------------------------------------------------------- result conversion
-#
-# These need the models; while a function still ends in its stand-in
-# NotImplementedError the test is skipped.
 
 LIST_FUNCTIONS = [n for n in SIGNATURES if n not in ("heyrovsky_magnification",
                                                      "multi_witt_mao_magnification")]
-
-
-def computed(fn, *args):
-    try:
-        return fn(*args)
-    except NotImplementedError:
-        pytest.skip(f"{fn.__name__} has no model yet")
 
 
 @pytest.mark.parametrize("name", LIST_FUNCTIONS)
@@ -499,7 +485,7 @@ def computed(fn, *args):
 def test_list_result_shape(name, n):
     args = valid_arguments(name)
     args[0] = [0.5 + i for i in range(n)]
-    out = computed(getattr(zorvane, name), *args)
+    out = getattr(zorvane, name)(*args)
     assert type(out) is list and len(out) == n
     assert all(type(v) is float for v in out)
 
@@ -508,7 +494,7 @@ def test_list_result_shape(name, n):
 @pytest.mark.parametrize("n", [0, 3])
 def test_nested_result_shape(r, s, n):
     l = [0.5 * i for i in range(n)]
-    out = computed(zorvane.multi_witt_mao_magnification, l, [1.0 + i for i in range(r)],
+    out = zorvane.multi_witt_mao_magnification(l, [1.0 + i for i in range(r)],
                    [0.1 * (j + 1) for j in range(s)])
     assert type(out) is list and len(out) == r * s
     assert all(type(inner) is list and len(inner) == n for inner in out)
@@ -516,7 +502,7 @@ def test_nested_result_shape(r, s, n):
 
 
 def test_scalar_result():
-    out = computed(zorvane.heyrovsky_magnification, 2.0, 0.5, 1.0, 0.1)
+    out = zorvane.heyrovsky_magnification(2.0, 0.5, 1.0, 0.1)
     assert type(out) is float
 
 
@@ -524,7 +510,7 @@ def test_scalar_result():
                                   "integrated_flux_map_heyrovsky_magnification"])
 def test_nan_results_are_python_nans(name):
     # an empty profile table normalises to zero: every result is 0/0
-    out = computed(getattr(zorvane, name), [0.5, 2.0], 1.0, 0.1, [], [])
+    out = getattr(zorvane, name)([0.5, 2.0], 1.0, 0.1, [], [])
     assert len(out) == 2 and all(type(v) is float and math.isnan(v) for v in out)
 
 
@@ -532,5 +518,5 @@ def test_nan_results_are_python_nans(name):
                          ids=["bytes", "bytearray", "tuple", "range"])
 def test_converted_values(seq):
     """bytes b'\\x01\\x02' and friends convert to [1.0, 2.0]."""
-    ref = computed(zorvane.witt_mao_magnification, [1.0, 2.0], 1.0, 0.1)
+    ref = zorvane.witt_mao_magnification([1.0, 2.0], 1.0, 0.1)
     assert zorvane.witt_mao_magnification(seq, 1.0, 0.1) == ref

@@ -54,23 +54,6 @@ def test_function_identity(name, signature):
         assert p.default is inspect.Parameter.empty
 
 
-@pytest.mark.parametrize("name,signature", TABLE)
-def test_unwired_function_names_itself(name, signature):
-    """Until its model lands a function binds and converts its arguments, then
-    raises NotImplementedError naming itself; no placeholder numbers."""
-    n = signature.count(",") + 1
-    if name == "heyrovsky_magnification":
-        args = [2.0, 0.5, 1.0, 0.1]
-    elif name == "multi_witt_mao_magnification":
-        args = [[0.5], [1.0], [0.1]]
-    else:
-        args = [[0.5], 1.0, 0.1] + [[0.0, 1.0], [1.0, 1.0]][: n - 3]
-    try:
-        getattr(zorvane, name)(*args)
-    except NotImplementedError as e:
-        assert e.args == (f"{name} is not implemented yet",)
-
-
 def test_only_init_symbol_exported():
     out = subprocess.run(["nm", "-D", "--defined-only", zorvane.__file__],
                          capture_output=True, text=True)
