@@ -1,6 +1,9 @@
 #include "module/convert.hpp"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
+#include <optional>
 #include <stdexcept>
 
 namespace zorvane::python {
@@ -33,6 +36,61 @@ PyError not_a_sequence(PyObject* obj) {
     return PyError::new_object(PyExc_TypeError, std::move(msg));
 }
 
+// Items of an exact list or tuple, read in place. A list is re-measured at
+// every step, as its iterator does, because an item's __float__ may change it;
+// an item that is not an exact float is held by a new reference while Python
+// code runs on it.
+PyResult<std::vector<double>> extract_list_or_tuple(PyObject* obj) {
+    const bool is_list = PyList_CheckExact(obj);
+    std::vector<double> out;
+    out.reserve(static_cast<std::size_t>(Py_SIZE(obj)));
+    for (Py_ssize_t i = 0; i < (is_list ? PyList_GET_SIZE(obj) : PyTuple_GET_SIZE(obj)); ++i) {
+#ifdef Py_GIL_DISABLED
+        // Without the interpreter lock another thread may shrink the list at
+        // any moment: take every list item by a new reference.
+        object held = object::steal(is_list ? PyList_GetItemRef(obj, i)
+                                            : Py_NewRef(PyTuple_GET_ITEM(obj, i)));
+        if (!held) return std::unexpected(fetch());
+        PyObject* item = held.ptr();
+#else
+        PyObject* item = is_list ? PyList_GET_ITEM(obj, i) : PyTuple_GET_ITEM(obj, i);
+#endif
+        if (Py_IS_TYPE(item, &PyFloat_Type)) {
+            out.push_back(PyFloat_AS_DOUBLE(item));
+            continue;
+        }
+        object keep = object::borrow(item);
+        PyResult<double> v = extract_double(keep.ptr());
+        if (!v) return std::unexpected(std::move(v.error()));
+        out.push_back(*v);
+    }
+    return out;
+}
+
+// A one-dimensional, C-contiguous array of native float64, recognised by the
+// exact type numpy.ndarray (NumPy is never imported) and read through the
+// buffer protocol. Its items would convert to the same doubles one by one.
+// Anything else (other dtypes, strides, subclasses) returns nullopt and takes
+// the general path.
+std::optional<std::vector<double>> extract_float64_array(PyObject* obj) {
+    if (std::strcmp(Py_TYPE(obj)->tp_name, "numpy.ndarray") != 0) return std::nullopt;
+    Py_buffer view;
+    if (PyObject_GetBuffer(obj, &view, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) != 0) {
+        PyErr_Clear();
+        return std::nullopt;
+    }
+    std::optional<std::vector<double>> out;
+    const char* format = view.format != nullptr ? view.format : "B";
+    const bool native_double = std::strcmp(format, "d") == 0 || std::strcmp(format, "=d") == 0 ||
+                               (std::endian::native == std::endian::little && std::strcmp(format, "<d") == 0);
+    if (view.ndim == 1 && view.itemsize == sizeof(double) && native_double) {
+        const auto* data = static_cast<const double*>(view.buf);
+        out.emplace(data, data + view.len / static_cast<Py_ssize_t>(sizeof(double)));
+    }
+    PyBuffer_Release(&view);
+    return out;
+}
+
 [[noreturn]] void api_call_failed() {
     PyErr_Print();
     panic("Python API call failed");
@@ -52,6 +110,8 @@ PyResult<std::vector<double>> extract_sequence(PyObject* obj) {
         return std::unexpected(PyError::new_message(PyExc_TypeError, "Can't extract `str` to `Vec`"));
     }
     if (!PySequence_Check(obj)) return std::unexpected(not_a_sequence(obj));
+    if (PyList_CheckExact(obj) || PyTuple_CheckExact(obj)) return extract_list_or_tuple(obj);
+    if (auto array = extract_float64_array(obj)) return std::move(*array);
 
     std::vector<double> out;
     const Py_ssize_t reported = PySequence_Size(obj);

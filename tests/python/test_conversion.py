@@ -520,3 +520,67 @@ def test_converted_values(seq):
     """bytes b'\\x01\\x02' and friends convert to [1.0, 2.0]."""
     ref = zorvane.witt_mao_magnification([1.0, 2.0], 1.0, 0.1)
     assert zorvane.witt_mao_magnification(seq, 1.0, 0.1) == ref
+
+
+# --------------------------------------------------------- fast paths
+# Exact lists and tuples are read in place and float64 arrays through the
+# buffer protocol; both must give what item-by-item iteration gives.
+
+np = pytest.importorskip("numpy")
+
+
+def float64_arrays():
+    base = np.linspace(-1.0, 6.0, 41)
+    return {
+        "contiguous": base,
+        "strided": base[::3],
+        "reversed": base[::-1],
+        "float32": base.astype(np.float32),
+        "big_endian": base.astype(">f8"),
+        "int64": np.arange(7),
+        "empty": np.array([], dtype=np.float64),
+        "readonly": np.frombuffer(base.tobytes()),
+    }
+
+
+@pytest.mark.parametrize("key", list(float64_arrays()))
+def test_arrays_convert_like_their_items(key):
+    arr = float64_arrays()[key]
+    direct = zorvane.witt_mao_magnification(arr, 1.0, 0.1)
+    itemwise = zorvane.witt_mao_magnification([x for x in arr], 1.0, 0.1)
+    assert [v.hex() for v in direct] == [v.hex() for v in itemwise]
+
+
+@pytest.mark.parametrize("shape", [(3, 1), (3, 2)])
+def test_two_dimensional_array_is_refused_like_its_rows(shape):
+    arr = np.ones(shape)
+    with pytest.raises(TypeError) as whole:
+        zorvane.witt_mao_magnification(arr, 1.0, 0.1)
+    with pytest.raises(TypeError) as rows:
+        zorvane.witt_mao_magnification(list(arr), 1.0, 0.1)
+    assert str(whole.value) == str(rows.value)
+
+
+def test_list_shrinking_during_conversion_stops_like_iteration():
+    data = []
+
+    class Shrink:
+        def __float__(self):
+            del data[2:]
+            return 0.5
+
+    data.extend([0.1, Shrink(), 0.3, 0.4, 0.6])
+    assert len(zorvane.witt_mao_magnification(data, 1.0, 0.1)) == 2
+    assert len(zorvane.witt_mao_magnification(tuple([0.1, 0.2, 0.3]), 1.0, 0.1)) == 3
+
+
+def test_list_item_dropped_by_its_own_float_stays_alive():
+    data = []
+
+    class DropSelf:
+        def __float__(self):
+            data.clear()
+            return 2.0
+
+    data.append(DropSelf())
+    assert zorvane.witt_mao_magnification(data, 1.0, 0.1) == zorvane.witt_mao_magnification([2.0], 1.0, 0.1)

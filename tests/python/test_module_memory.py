@@ -231,8 +231,8 @@ def test_implausible_length_reserves_little():
             def __len__(self): return 2**28
             def __getitem__(self, i): return 1.0
             def __iter__(self): return iter([1.0, 2.0, 3.0])
-        # Start the worker pool and let its threads allocate first: their
-        # stacks and malloc arenas are address space too.
+        # Start the worker pool first: its threads' stacks are address space
+        # too (and MALLOC_ARENA_MAX=1 keeps them from reserving arenas later).
         zorvane.multi_witt_mao_magnification([1.0] * 1000, [1.0, 2.0], [0.1, 0.2])
         before = peak()
         for _ in range(3):
@@ -241,6 +241,7 @@ def test_implausible_length_reserves_little():
     ''')
     if not os.path.exists("/proc/self/status"):
         pytest.skip("needs /proc")
-    proc = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
+    env = dict(os.environ, MALLOC_ARENA_MAX="1")
+    proc = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60, env=env)
     assert proc.returncode == 0, proc.stderr
     assert int(proc.stdout) < 64 * 1024 * 1024
