@@ -1,0 +1,73 @@
+// Carlson's completely symmetric integral
+//
+//     RG(x, y, z) = 1/4 ∫₀^∞ [x/(t + x) + y/(t + y) + z/(t + z)] · t dt / √((t + x)(t + y)(t + z)),
+//
+// for x, y, z ≥ 0. The arguments are sorted into a ≥ b ≥ c; equal pairs reduce
+// to RC, a zero smallest argument to the arithmetic-geometric mean
+// (RG(0, b, a) = (π/4)·((√a + √b)²/4 − Σ 2ʲ⁻²(aⱼ − bⱼ)²) / AGM), and the
+// general case to
+//
+//     2 RG(a, c, b) = b·RF(a, c, b) − (a − b)(c − b)·RD(a, c, b)/3 + √(ac/b),
+//
+// with the middle value in the third place so that (a − b)(c − b) ≤ 0 and no
+// term cancels. A NaN argument leads to a NaN value or to an error of the
+// inner routines.
+#pragma once
+
+#include <cmath>
+
+#include "common/result.hpp"
+#include "ellip/elliprc.hpp"
+#include "ellip/elliprd.hpp"
+#include "ellip/elliprf.hpp"
+
+namespace zorvane::ellip {
+
+inline Result<double> elliprg(double x, double y, double z) noexcept {
+    constexpr double PI = 3.141592653589793;
+
+    if (x < 0.0 || y < 0.0 || z < 0.0) return fail("elliprg: x, y, and z must be non-negative.");
+
+    const double p = x < y ? y : x;
+    const double q = x < y ? x : y;
+    const double a = z > p ? z : p;
+    const double r = z > p ? p : z;
+    const double b = q > r ? q : r;
+    const double c = q > r ? r : q;
+
+    if (a == b) {
+        if (b == c) return std::sqrt(a);
+        if (c == 0.0) return (std::sqrt(a) * PI) * 0.25;
+        const auto rc = elliprc(c, a);
+        if (!rc) return rc;
+        return (std::sqrt(c) + a * *rc) * 0.5;
+    }
+    if (b == c) {
+        if (c == 0.0) return std::sqrt(a) * 0.5;
+        const auto rc = elliprc(a, c);
+        if (!rc) return rc;
+        return (std::sqrt(a) + *rc * c) * 0.5;
+    }
+    if (c == 0.0) {
+        const double a0 = std::sqrt(a);
+        const double b0 = std::sqrt(b);
+        double alpha = a0, beta = b0, s = 0.0, w = 0.25;
+        while (std::fabs(alpha - beta) >= AGM_TOLERANCE * std::fabs(alpha)) {
+            const double t = std::sqrt(beta * alpha);
+            alpha = (beta + alpha) * 0.5;
+            beta = t;
+            w = 2.0 * w;
+            s = s + (alpha - beta) * (w * (alpha - beta));
+        }
+        const double sum = a0 + b0;
+        return (sum * sum * 0.25 - s) * (PI / (alpha + beta)) * 0.5;
+    }
+
+    const auto rf = elliprf(a, c, b);
+    if (!rf) return rf;
+    const auto rd = elliprd(a, c, b);
+    if (!rd) return rd;
+    return (std::sqrt(a * c / b) + (b * *rf + ((a - b) * (c - b)) * *rd / -3.0)) * 0.5;
+}
+
+}  // namespace zorvane::ellip

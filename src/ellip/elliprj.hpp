@@ -1,0 +1,160 @@
+// Carlson's symmetric integral of the third kind
+//
+//     RJ(x, y, z, p) = 3/2 ∫₀^∞ dt / ((t + p) · √((t + x)(t + y)(t + z))),
+//
+// symmetric in x, y, z (non-negative, at most one zero), and for p < 0 its
+// Cauchy principal value.
+//
+// `elliprj` checks the domain and moves a negative p to a positive one with
+// Carlson's identity (x ≤ y ≤ z, q = −p, p′ = (z(x + y + q) − xy)/(z + q) > 0):
+//
+//     (z + q)·RJ(x, y, z, −q) = (p′ − z)·RJ(x, y, z, p′) − 3 RF(x, y, z)
+//                               + 3 √(xyz/(xy + p′q)) · RC(xy + p′q, p′q).
+//
+// `_elliprj` evaluates p > 0. Coinciding arguments have closed forms in RC and
+// RD; a pair whose value lies far from p (ratio above 1.2) is the difference of
+// two RC, nearer than that the difference would cancel and the duplication is
+// used instead. The duplication adds per step the exact piece
+// 6·4⁻ʲ/d · RC(1, 1 + ρ), d = (√p + √x)(√p + √y)(√p + √z), ρ = δ·4⁻³ʲ/d²,
+// δ = (p − x)(p − y)(p − z), where RC(1, 1 + ρ) is taken in the form that does
+// not cancel for each range of ρ (arctangent for ρ > 0, a log1p pair for small
+// negative ρ, RC itself further out), and closes with the degree-7 series of RD.
+// A NaN that reaches the duplication makes every stopping test false and ends
+// in "elliprj: Fail to converge".
+#pragma once
+
+#include <cmath>
+
+#include "common/result.hpp"
+#include "ellip/elliprc.hpp"
+#include "ellip/elliprd.hpp"
+#include "ellip/elliprf.hpp"
+
+namespace zorvane::ellip {
+
+// RJ for p > 0; the caller has checked the domain.
+inline Result<double> _elliprj(double x, double y, double z, double p) noexcept {
+    constexpr double DUPLICATION_FACTOR = 110.67925377307274;  // (ε/5)^(−1/8)
+    constexpr double RATIO_LIMIT = 1.2;
+    constexpr int MAX_STEPS = 100;
+
+    if (x == y && x == z) {
+        if (x == p) return 1.0 / (x * std::sqrt(x));
+        const auto rc = elliprc(x, p);
+        if (!rc) return rc;
+        return (3.0 / (x - p)) * (*rc - 1.0 / std::sqrt(x));
+    }
+
+    if (x == y || y == z) {
+        const double u = x == y ? z : x;
+        if (y == p) return elliprd(u, y, y);
+        if (std::fmax(p, y) / std::fmin(p, y) > RATIO_LIMIT) {
+            const auto rc_y = elliprc(u, y);
+            if (!rc_y) return rc_y;
+            const auto rc_p = elliprc(u, p);
+            if (!rc_p) return rc_p;
+            return (3.0 / (p - y)) * (*rc_y - *rc_p);
+        }
+        x = u;
+        z = y;
+    } else if (z == p) {
+        return elliprd(x, y, z);
+    }
+
+    const double a0 = (((x + y) + z) + 2.0 * p) / 5.0;
+    const double dx = a0 - x, dy = a0 - y, dz = a0 - z;
+    const double q0 = DUPLICATION_FACTOR *
+                      std::fmax(std::fmax(std::fmax(std::fabs(a0 - x), std::fabs(a0 - y)), std::fabs(a0 - z)),
+                                std::fabs(a0 - p));
+    double delta = (p - z) * ((p - y) * (p - x));
+    double a = a0, f = 1.0, s = 0.0;
+    bool converged = false;
+    for (int step = 0; step < MAX_STEPS; ++step) {
+        const double rx = std::sqrt(x), ry = std::sqrt(y), rz = std::sqrt(z), rp = std::sqrt(p);
+        const double d = (rp + rz) * ((rp + ry) * (rp + rx));
+        const double rho = delta / (d * d);
+
+        // R = RC(1, 1 + ρ) in a form free of cancellation for this ρ.
+        double r;
+        if (rho > -1.5 && rho < -0.5) {
+            const double b = (2.0 * rp * ((p + rx * (ry + rz)) + ry * rz)) / d;  // 1 + ρ, computed directly
+            const auto rc = elliprc(1.0, b);
+            if (!rc) return rc;
+            r = *rc;
+        } else if (rho < -1.0) {
+            const auto rc = elliprc(-rho, -1.0 - rho);
+            if (!rc) return rc;
+            r = std::sqrt(-1.0 / rho) * *rc;
+        } else if (rho == 0.0) {
+            r = 1.0;
+        } else if (rho > 0.0) {
+            const double sr = std::sqrt(rho);
+            r = std::atan(sr) / sr;
+        } else if (rho > -0.5 && rho < 0.0) {
+            const double sigma = std::sqrt(-rho);
+            r = (std::log1p(sigma) - std::log1p(-sigma)) / (sigma + sigma);
+        } else {
+            const double sigma = std::sqrt(-rho);
+            r = std::log((sigma + 1.0) / std::sqrt(rho + 1.0)) / sigma;
+        }
+
+        s = s + (f / d) * r;
+        f = f * 0.25;
+        const double lambda = (ry * rx + rz * rx) + rz * ry;
+        a = (a + lambda) * 0.25;
+        if (q0 * f < a) {
+            converged = true;
+            break;
+        }
+        x = (x + lambda) * 0.25;
+        y = (y + lambda) * 0.25;
+        z = (z + lambda) * 0.25;
+        p = (p + lambda) * 0.25;
+        delta = delta * 0.015625;
+    }
+    if (!converged) return fail("elliprj: Fail to converge");
+
+    const double X = (dx * f) / a;
+    const double Y = (dy * f) / a;
+    const double Z = (dz * f) / a;
+    const double P = ((-X - Y) - Z) * 0.5;
+    const double e2 = (X * Y + X * Z) + Y * Z - 3.0 * P * P;
+    const double e3 = X * Y * Z + 2.0 * e2 * P + 4.0 * P * P * P;
+    const double e4 = (2.0 * X * Y * Z + e2 * P + 3.0 * P * P * P) * P;
+    const double e5 = X * Y * Z * P * P;
+    const double series = 1.0 + 3.0 * e2 / -14.0 + e3 / 6.0 + 9.0 * e2 * e2 / 88.0 + 3.0 * e4 / -22.0 +
+                          9.0 * e2 * e3 / -52.0 + 3.0 * e5 / 26.0 + e2 * e2 * e2 * -0.0625 +
+                          3.0 * e3 * e3 / 40.0 + 3.0 * e2 * e4 / 20.0 + 45.0 * e2 * e2 * e3 / 272.0 +
+                          9.0 * (e3 * e4 + e2 * e5) / -68.0;
+    return 6.0 * s + f * std::pow(a, -1.5) * series;
+}
+
+inline Result<double> elliprj(double x, double y, double z, double p) noexcept {
+    if (std::fmin(std::fmin(x, y), z) < 0.0 ||
+        std::fmin(std::fmin(y + z, x + y), x + z) == 0.0) {
+        return fail("elliprj: x, y, and z must be non-negative, and at most one can be zero.");
+    }
+    if (p == 0.0) return fail("elliprj: p must be non-zero");
+    if (!(p < 0.0)) return _elliprj(x, y, z, p);
+
+    // Principal value: sort x′ ≤ y′ ≤ z′ and move p to the positive p′.
+    const double h = x > y ? x : y;
+    const double l = x > y ? y : x;
+    const double zs = z < h ? h : z;
+    const double r = z < h ? z : h;
+    const double xs = l > r ? r : l;
+    const double ys = l > r ? l : r;
+
+    const double q = -p;
+    const double ps = (zs * ((xs + ys) - p) - xs * ys) / (zs - p);
+    const auto j = _elliprj(xs, ys, zs, ps);
+    if (!j) return j;
+    const auto rf = elliprf(xs, ys, zs);
+    if (!rf) return rf;
+    const double t = xs * ys + ps * q;
+    const auto rc = elliprc(t, ps * q);
+    if (!rc) return rc;
+    return ((ps - zs) * *j - 3.0 * *rf + 3.0 * std::sqrt((zs * (xs * ys)) / t) * *rc) / (zs - p);
+}
+
+}  // namespace zorvane::ellip

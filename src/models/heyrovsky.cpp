@@ -1,0 +1,56 @@
+#include "models/heyrovsky.hpp"
+
+#include <cmath>
+
+#include "ellip/legendre/ellipk.hpp"
+#include "ellip/legendre/ellippi.hpp"
+
+namespace zorvane::models {
+
+namespace {
+constexpr double kTwoPi = 6.283185307179586;
+
+// Relative width of the band around r = l in which the logarithmic expansion
+// replaces the elliptic form. The expansion is a series in (r - l)/l, so the
+// band must shrink with l: |r - l| < 1e-5*l. At l = 0 the band is empty and the
+// elliptic form is exact (n = m = 0).
+constexpr double kDegenerateBand = 1e-5;
+}  // namespace
+
+Result<double> heyrovsky_magnification(double l, double r, double re, double rstar) noexcept {
+    const double c = re / rstar;
+    const double g = c * c;
+    const double delta = r - l;
+    const double gap = std::fabs(r - l);
+
+    if (gap < kDegenerateBand * l) {
+        // Ring through the lens's neighbourhood: m and n tend to 1 together, and
+        // the expansion of the elliptic form to first order in delta/l is used.
+        // At delta = 0 the logarithm is +inf, the magnification of a ring
+        // passing through the lens.
+        const double a2 = l * l;
+        const double s2 = a2 + g;
+        const double t = delta / (l + l);
+        const double big_l = std::log((l * (c * 8.0)) / (gap * std::sqrt(s2)));
+        const double q = (1.0 - t) * ((c + c) / l);
+        const double arc = std::atan(l / c);
+        const double p = (c * ((a2 + a2) + g)) / (a2 * s2);
+        const double h = delta * p + (q * big_l + arc * 4.0);
+        return h / kTwoPi;
+    }
+
+    const double d = delta * delta;
+    const double s = l + r;
+    const double big_d = d + g * 4.0;
+    const double k = ((c * 4.0) / s) * std::sqrt((l * r) / big_d);
+    const double m = k * k;
+    const auto big_k = ellip::ellipk(m);
+    if (!big_k) return std::unexpected(big_k.error());
+    const double n = ((l * 4.0) * r) / (s * s);
+    const auto big_p = ellip::ellippi(n, m);
+    if (!big_p) return std::unexpected(big_p.error());
+    const double h = (4.0 / (s * std::sqrt(big_d))) * ((g + g) * *big_k + d * *big_p);
+    return h / kTwoPi;
+}
+
+}  // namespace zorvane::models

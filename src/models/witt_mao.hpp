@@ -1,0 +1,29 @@
+// Witt–Mao magnification of a uniformly bright disk by a point-mass lens.
+//
+// Separations are in source radii; rho = rstar/re is the source radius in
+// Einstein radii, so u = x*rho is the separation in Einstein radii.
+#pragma once
+
+#include <vector>
+
+#include "common/result.hpp"
+
+namespace zorvane::models {
+
+// Magnification of a uniform disk of radius rho (Einstein radii) at separation x
+// (source radii); rho2 must be rho*rho. Never fails: an elliptic integral that
+// refuses its parameter makes the result NaN.
+double witt_mao_element(double x, double rho, double rho2) noexcept;
+
+// witt_mao_element over every separation of l, in order, on the worker pool.
+// The Result alternative is kept for callers that treat every model the same
+// way; this routine always returns a value.
+Result<std::vector<double>> witt_mao_magnification(std::vector<double> l, double re, double rstar);
+
+// One list per (re[i], rstar[j]) pair, pair k = i*len(rstar) + j, all evaluated on
+// the worker pool (pairs and, inside each pair, separations). The first failing
+// pair in pair order, if any, is the error.
+Result<std::vector<std::vector<double>>> multi_witt_mao_magnification(
+    const std::vector<double>& l, const std::vector<double>& re, const std::vector<double>& rstar);
+
+}  // namespace zorvane::models

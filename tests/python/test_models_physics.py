@@ -1,0 +1,288 @@
+"""The magnifications against the physics they stand for.
+
+References are independent of the code under test: high-precision mpmath or
+SciPy quadratures of the point-lens magnification A(u) = (u² + 2)/(u√(u² + 4)),
+averaged over the source disk (uniform disk), around a ring (ring form), or over
+the disk with a brightness profile (limb-darkened forms).
+"""
+
+import math
+import os
+import subprocess
+import sys
+import textwrap
+
+import mpmath as mp
+import pytest
+from scipy import integrate
+
+import zorvane
+
+mp.mp.dps = 30
+
+
+def point_lens(u):
+    return (u * u + 2) / (u * mp.sqrt(u * u + 4))
+
+
+def disk_reference(x, rho):
+    """Uniform disk of radius rho (Einstein radii) at separation x·rho.
+
+    In polar coordinates about the lens, the circle of radius s contributes
+    2·θ(s)·s·A(s) ds, 2θ being the angle of its arc inside the source; s·A(s) is
+    smooth, so the only rough points are the kinks of θ at |u - ρ| and u + ρ.
+    """
+    rho = mp.mpf(rho)
+    u = mp.mpf(x) * rho
+
+    def s_times_a(s):
+        return (s * s + 2) / mp.sqrt(s * s + 4)
+
+    def arc(s):
+        c = (s * s + u * u - rho * rho) / (2 * s * u)
+        return 2 * mp.acos(min(mp.mpf(1), max(mp.mpf(-1), c)))
+
+    total = mp.mpf(0)
+    if u < rho:
+        total += 2 * mp.pi * mp.quad(s_times_a, [0, rho - u])
+    if u > 0:
+        total += mp.quad(lambda s: arc(s) * s_times_a(s), [abs(u - rho), u + rho])
+    return total / (mp.pi * rho * rho)
+
+
+def ring_reference(l, r, c):
+    """Point-lens magnification averaged around the ring of radius r at separation l (lengths in source radii, c = re/rstar)."""
+    l, r, c = mp.mpf(l), mp.mpf(r), mp.mpf(c)
+
+    # psi is the angle from the point of the ring nearest the lens, where the
+    # magnification peaks with a width of about |r - l|/sqrt(l r).
+    def a(psi):
+        return point_lens(mp.sqrt((l - r) ** 2 + 4 * l * r * mp.sin(psi / 2) ** 2) / c)
+
+    points = [0, mp.pi]
+    if l > 0 and r > 0:
+        w = abs(r - l) / mp.sqrt(l * r)
+        for k in (100, 10, 1):
+            if k * w < mp.pi / 2:
+                points.insert(1, k * w)
+    return mp.quad(a, points) / mp.pi
+
+
+def rel(a, b):
+    return abs(a - b) / abs(b)
+
+
+# --- uniform disk ---------------------------------------------------------
+
+DISK_X = [0.0, 0.2, 0.5, 0.9, 0.99, 0.998, 0.9995, 0.99995, 1.0, 1.00003, 1.0005, 1.002, 1.02, 1.3, 2.0, 4.0, 10.0]
+
+
+def disk_tolerance(x):
+    if abs(x - 1) >= 1e-2:
+        return 1e-10
+    if abs(x - 1) >= 1e-3:
+        return 1e-9
+    return 1e-4
+
+
+@pytest.mark.parametrize("rho", [1e-4, 1e-3, 1e-2, 0.1, 1.0, 10.0])
+def test_disk_is_the_area_average_of_the_point_lens(rho):
+    got = zorvane.witt_mao_magnification(DISK_X, 1.0, rho)
+    for x, value in zip(DISK_X, got):
+        ref = disk_reference(x, rho)
+        assert rel(value, ref) < disk_tolerance(x), (rho, x, value, float(ref))
+
+
+@pytest.mark.parametrize("rho", [1e-4, 1e-3])
+def test_small_sources_resolve_the_limb(rho):
+    # A band of fixed width in Einstein radii would give every separation with
+    # |x - 1| < 1e-5/rho the limb value; the band is relative to the source, so
+    # separations a little off the limb get their own magnification.
+    xs = [1.0 - 0.05, 1.0 - 0.005, 1.0 + 0.0005, 1.0 + 0.005, 1.0 + 0.05]
+    got = zorvane.witt_mao_magnification(xs, 1.0, rho)
+    limb = zorvane.witt_mao_magnification([1.0], 1.0, rho)[0]
+    for x, value in zip(xs, got):
+        assert value != limb
+        assert rel(value, disk_reference(x, rho)) < disk_tolerance(x), (rho, x)
+
+
+def test_disk_special_values():
+    a0, a1 = zorvane.witt_mao_magnification([0.0, 1.0], 1.0, 1.0)
+    assert a0 == pytest.approx(math.sqrt(5.0), rel=1e-15)
+    assert a1 == pytest.approx(1 + 2 / math.pi, rel=1e-15)
+    assert zorvane.witt_mao_magnification([0.0], 1, 0.1)[0] == pytest.approx(math.sqrt(401), rel=1e-15)
+    assert all(math.isnan(v) for v in zorvane.witt_mao_magnification([0.5, 1.0, 3.0], 1.0, 0.0))
+
+
+# --- ring -----------------------------------------------------------------
+
+RING_CASES = [
+    (l, r, c)
+    for c in (0.3, 1.0, 10.0, 1000.0)
+    for (l, r) in [(0.0, 0.5), (0.2, 0.9), (0.5, 0.2), (1.0, 0.3), (0.9, 1.0), (2.0, 0.7), (5.0, 1.0),
+                   (0.5, 0.51), (0.5, 0.5005), (1.0, 1.00002), (1e-8, 1e-8 + 4e-6), (1e-6, 0.3)]
+]
+
+
+@pytest.mark.parametrize("l,r,c", RING_CASES)
+def test_ring_is_the_average_around_the_ring(l, r, c):
+    value = zorvane.heyrovsky_magnification(l, r, c, 1.0)
+    ref = ring_reference(l, r, c)
+    tol = 1e-10 if abs(r - l) >= 0.01 * (l + r) else 1e-4
+    assert rel(value, ref) < tol, (l, r, c, value, float(ref))
+
+
+def test_ring_band_is_relative_to_the_separation():
+    # A lens near the centre of the source, ring 4e-6 away: a band of fixed
+    # width would apply an expansion in (r - l)/l far outside its validity.
+    value = zorvane.heyrovsky_magnification(1e-8, 1e-8 + 4e-6, 10, 1)
+    assert rel(value, ring_reference(1e-8, 1e-8 + 4e-6, 10)) < 1e-9
+    assert zorvane.heyrovsky_magnification(0.7, 0.7, 10, 1) == math.inf
+
+
+def test_ring_failure_carries_the_elliptic_message():
+    with pytest.raises(RuntimeError) as info:
+        zorvane.heyrovsky_magnification(-0.5, 0.7, 10, 1)
+    assert len(info.value.args) == 1
+    assert info.value.args[0].startswith("ellip")
+
+
+# --- limb-darkened forms ----------------------------------------------------
+
+
+def linear_law(r):
+    return 1 - 0.6 * (1 - math.sqrt(max(0.0, 1 - r * r)))
+
+
+def ring_average_float(l, r, c):
+    # psi is the angle from the point of the ring nearest the lens, where the
+    # magnification peaks; the distance is written without cancellation there.
+    def a(psi):
+        u = math.sqrt((l - r) ** 2 + 4 * l * r * math.sin(psi / 2) ** 2) / c
+        return (u * u + 2) / (u * math.sqrt(u * u + 4))
+
+    pts = None
+    if l > 0 and r > 0 and abs(r - l) < 0.5 * math.sqrt(l * r):
+        w = abs(r - l) / math.sqrt(l * r)
+        pts = [p for p in (w, 10 * w) if 0 < p < math.pi]
+    value, _ = integrate.quad(a, 0, math.pi, points=pts, epsabs=0, epsrel=1e-13, limit=400)
+    return value / math.pi
+
+
+def profile_reference(l, c, profile):
+    """∫₀¹ 2πr P(r) A_ring(r) dr / ∫₀¹ 2πr P(r) dr by nested adaptive quadrature."""
+    pts = [l] if 0 < l < 1 else None
+    num, _ = integrate.quad(lambda r: 2 * math.pi * r * profile(r) * ring_average_float(l, r, c), 0, 1,
+                            points=pts, epsabs=0, epsrel=1e-12, limit=400)
+    den, _ = integrate.quad(lambda r: 2 * math.pi * r * profile(r), 0, 1, epsabs=0, epsrel=2e-14)
+    return num / den
+
+
+LD_L = [0.0, 0.3, 0.8, 0.9995, 1.2, 3.0, 5.0]
+
+
+@pytest.mark.parametrize("rho", [1e-3, 0.1, 1.0])
+def test_limb_darkened_families_against_the_profile_weighted_ring_average(rho):
+    c = 1 / rho
+    ring_family = zorvane.integrated_heyrovsky_magnification(LD_L, 1.0, rho)
+    disk_family = zorvane.integrated_witt_mao_magnification(LD_L, 1.0, rho)
+    for l, a_ring, a_disk in zip(LD_L, ring_family, disk_family):
+        ref = profile_reference(l, c, linear_law)
+        assert rel(a_ring, ref) < (1e-6 if abs(l - 1) < 1e-3 else 1e-9), (rho, l, a_ring, ref)
+        assert rel(a_disk, ref) < (2e-5 if l < 1.01 else 1e-8), (rho, l, a_disk, ref)
+
+
+def test_centred_lens_uniform_source_is_not_halved():
+    # A uniform source centred on the lens: the profile-weighted ring average is
+    # the uniform-disk value (about 20.02 for rho = 0.1), in both families.
+    disk = zorvane.witt_mao_magnification([0.0], 1.0, 0.1)[0]
+    assert disk == pytest.approx(20.02, abs=0.01)
+    for f in (zorvane.integrated_flux_map_heyrovsky_magnification, zorvane.integrated_flux_map_witt_mao_magnification):
+        assert f([0.0], 1.0, 0.1, [0.0, 1.0], [1.0, 1.0])[0] == pytest.approx(disk, rel=2e-5)
+
+
+def test_profile_changes_the_disk_family():
+    # Limb darkening concentrates light near the centre, so a lens near the
+    # centre magnifies a darkened source more than a uniform one.
+    dark = zorvane.integrated_witt_mao_magnification([0.05], 1.0, 0.1)[0]
+    uniform = zorvane.witt_mao_magnification([0.05], 1.0, 0.1)[0]
+    assert dark > uniform * 1.05
+
+
+def test_tabulated_law_matches_the_fixed_profile():
+    knots = [i / 199 for i in range(200)]
+    values = [linear_law(r) for r in knots]
+    l = [0.0, 0.5, 0.99, 1.5, 3.0]
+    for tab, fixed in ((zorvane.integrated_flux_map_heyrovsky_magnification, zorvane.integrated_heyrovsky_magnification),
+                       (zorvane.integrated_flux_map_witt_mao_magnification, zorvane.integrated_witt_mao_magnification)):
+        for a, b in zip(tab(l, 1.0, 0.05, knots, values), fixed(l, 1.0, 0.05)):
+            assert rel(a, b) < 3e-4
+
+
+def test_integrated_failures_are_nan():
+    out = zorvane.integrated_heyrovsky_magnification([float("nan"), 0.5], 1.0, 0.1)
+    assert math.isnan(out[0]) and out[1] > 1
+    assert math.isnan(zorvane.integrated_witt_mao_magnification([float("nan")], 1.0, 0.1)[0])
+    for f in (zorvane.integrated_flux_map_heyrovsky_magnification, zorvane.integrated_flux_map_witt_mao_magnification):
+        assert all(math.isnan(v) for v in f([0.3, 2.0], 1.0, 0.1, [], []))
+
+
+# --- pool size --------------------------------------------------------------
+
+POOL_SCRIPT = textwrap.dedent(
+    """
+    import zorvane, random
+    random.seed(7)
+    l = [random.uniform(0, 5) for _ in range(3001)] + [1.0, 0.0]
+    out = [zorvane.witt_mao_magnification(l, 1.0, 0.01),
+           zorvane.multi_witt_mao_magnification(l[:301], [1.0, 2.0, 0.5], [0.01, 0.1]),
+           zorvane.integrated_witt_mao_magnification(l[:40], 1.0, 0.05),
+           zorvane.integrated_heyrovsky_magnification(l[:40], 1.0, 0.05)]
+    print(repr([[v.hex() for v in x] if isinstance(x[0], float) else [[v.hex() for v in y] for y in x] for x in out]))
+    """
+)
+
+
+def test_results_do_not_depend_on_the_pool_size():
+    outputs = []
+    for n in ("1", "2", "3"):
+        env = dict(os.environ, RAYON_NUM_THREADS=n)
+        outputs.append(subprocess.run([sys.executable, "-c", POOL_SCRIPT], env=env, check=True,
+                                      capture_output=True, text=True).stdout)
+    assert outputs[0] == outputs[1] == outputs[2]
+
+
+def test_batch_equals_single_evaluations():
+    l = [0.0, 0.5, 1.0, 2.5, 7.0]
+    batch = zorvane.multi_witt_mao_magnification(l, [1.0, 2.0], [0.1, 0.2, 0.3])
+    assert len(batch) == 6
+    for k, (re, rstar) in enumerate((a, b) for a in (1.0, 2.0) for b in (0.1, 0.2, 0.3)):
+        assert batch[k] == zorvane.witt_mao_magnification(l, re, rstar)
+
+
+FORK_SCRIPT = textwrap.dedent(
+    """
+    import multiprocessing as mp, zorvane
+    l = [0.1 * k for k in range(200)]
+    expected = zorvane.witt_mao_magnification(l, 1.0, 0.05)   # the parent's pool is running
+
+    def work(scale):
+        return zorvane.witt_mao_magnification(l, scale, 0.05 * scale)
+
+    if __name__ == "__main__":
+        with mp.get_context("fork").Pool(2) as pool:
+            results = pool.map(work, [1.0, 2.0, 4.0, 0.5], chunksize=1)
+        assert all(r == expected for r in results)
+        assert zorvane.witt_mao_magnification(l, 1.0, 0.05) == expected
+        print("ok")
+    """
+)
+
+
+def test_forked_children_get_their_own_pool(tmp_path):
+    # A child forked while the parent's workers run inherits no worker threads;
+    # it must build its own pool instead of waiting for threads that do not exist.
+    script = tmp_path / "fork_children.py"
+    script.write_text(FORK_SCRIPT)
+    out = subprocess.run([sys.executable, str(script)], check=True, capture_output=True, text=True, timeout=120)
+    assert out.stdout.strip() == "ok"
