@@ -491,7 +491,8 @@ def main() -> int:
     z, z_why = zorvane_status()
     say("## Comparison with NumPy + SciPy, MulensModel and VBMicrolensing")
     say()
-    say(f"- Machine: {machine_line()}")
+    say(f"- Machine: {machine_line()}; load average at start {os.getloadavg()[0]:.2f} "
+        "(other work on the machine slows the multi-threaded figures first)")
     say(f"- Date: {datetime.datetime.now(datetime.timezone.utc):%Y-%m-%d %H:%M} UTC")
     say(f"- Command: `bash bench/compare.sh{' --quick' if quick else ''}`")
     say("- Versions: " + ", ".join(f"{k} {v}" for k, v in versions.items() if v))
@@ -809,7 +810,7 @@ def main() -> int:
                     f"{faster:.1f}x; worst error {worst['zorvane heyrovsky']:.1e} vs {worst['MulensModel LD WM94']:.1e}",
                     faster > 1 and acc_ok)
         say()
-    say(f"Whole run: {time.perf_counter() - t_start:.0f} s.")
+    say(f"Whole run: {time.perf_counter() - t_start:.0f} s; load average at the end {os.getloadavg()[0]:.2f}.")
     if args.markdown:
         with open(args.markdown, "w") as fh:
             fh.write("\n".join(lines) + "\n")
