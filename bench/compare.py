@@ -4,6 +4,7 @@ finite-source magnification, on the same inputs, in one run.
 
     bash bench/compare.sh            # makes build/bench-venv, installs the peers and zorvane, runs this
     python bench/compare.py [--quick] [--plot PATH] [--markdown PATH]
+    python bench/compare.py --check  # checks the references and the peers' units only
 
 Peers (benchmark-only dependencies, see bench/requirements-compare.txt):
 
@@ -233,6 +234,64 @@ def ld_reference_mpmath(u: float, rho: float, dps: int = 30) -> float:
             pts = [0, mp.asin(uu / rho_m), mp.pi / 2]
         integral = mp.quad(lambda t: mp.sin(t) ** 3 * disk(rho_m * mp.sin(t)), pts)
         return float((mp.mpf("0.4") * disk(rho_m) + mp.mpf("0.6") * integral) / mp.mpf("0.8"))
+
+
+def ring_by_angle(l: float, r: float, c: float) -> float:
+    """The ring magnification straight from its definition: the point-lens
+    magnification averaged over the ring (angle quad), lengths in source radii."""
+    u, a = l / c, r / c
+    w = abs(a - u) / max(a, u)
+    pts = []
+    while 0.0 < w < math.pi:
+        pts.append(w)
+        w *= 4.0
+
+    def g(phi):
+        return point_lens(math.sqrt((u - a) ** 2 + 4.0 * u * a * math.sin(0.5 * phi) ** 2))
+    val, _ = scipy.integrate.quad(g, 0.0, math.pi, points=pts or None, epsabs=0.0, epsrel=1e-13, limit=400)
+    return val / math.pi
+
+
+def self_check() -> int:
+    """Checks the benchmark's own references and unit mappings; exit status 1 on a failure."""
+    failures = []
+
+    def expect(name, got, want, tol):
+        rel = abs(got - want) / abs(want)
+        status = "ok" if rel <= tol else "FAILED"
+        print(f"{status:6} {name}: got {got!r}, want {want!r}, rel {rel:.1e} (tolerance {tol:g})")
+        if rel > tol:
+            failures.append(name)
+    warnings.filterwarnings("ignore", category=scipy.integrate.IntegrationWarning)
+    for x in (0.0, 0.3, 0.97, 1.03, 2.0, 40.0):
+        expect(f"disk, NumPy closed form at l = {x}", float(disk_numpy(np.array([x * RHO]), RHO)[0]),
+               disk_mpmath(x, RE, RSTAR), 1e-11)
+    expect("disk, mpmath at the centre", disk_mpmath(0.0, RE, RSTAR), math.sqrt(RHO * RHO + 4) / RHO, 1e-15)
+    for l, r in ((0.0, 0.4), (0.5, 0.3), (0.7, 0.71), (2.0, 0.9)):
+        expect(f"ring closed form at l = {l}, r = {r}", float(ring_numpy(l, r, RE / RSTAR)),
+               ring_by_angle(l, r, RE / RSTAR), 1e-11)
+    for l in (0.5, 1.5):
+        expect(f"limb-darkened reference at l = {l}", ld_reference(l * RHO, RHO),
+               ld_reference_mpmath(l * RHO, RHO), 1e-12)
+    centre = math.sqrt(RHO * RHO + 4.0) / RHO
+    probe = np.array([1e-7, 3.0])
+    far = float(disk_numpy(probe[1:], RHO)[0])
+    for name, fn in (("MulensModel uniform", lambda v: mulens_uniform(v, RHO)),
+                     ("VBMicrolensing a1 = 0", lambda v: vbm_mag(v, RHO, 0.0))):
+        got = fn(probe)
+        expect(f"{name} at the centre", float(got[0]), centre, 1e-6)
+        expect(f"{name} at u = 3", float(got[1]), far, 1e-3)
+    ld_centre = ld_reference(0.0, RHO)
+    ld_far = ld_reference(0.3, RHO)
+    expect("MulensModel limb-darkened (gamma = 0.5) near the centre", float(mulens_ld(np.array([1e-7]), RHO)[0]),
+           ld_centre, 1e-3)
+    # VBMicrolensing's default accuracy goal (Tol) is 1e-2: its limb-darkened values are good to about 1e-3.
+    expect("VBMicrolensing a1 = 0.6 near the centre", float(vbm_mag(np.array([1e-7]), RHO, LIN_U)[0]),
+           ld_centre, 2e-3)
+    expect("MulensModel limb-darkened at u = 0.3", float(mulens_ld(np.array([0.3]), RHO)[0]), ld_far, 1e-3)
+    expect("VBMicrolensing a1 = 0.6 at u = 0.3", float(vbm_mag(np.array([0.3]), RHO, LIN_U)[0]), ld_far, 2e-3)
+    print(f"{len(failures)} failed" if failures else "all checks passed")
+    return 1 if failures else 0
 
 
 # ------------------------------------------------------------------ peers ----
@@ -470,8 +529,12 @@ def main() -> int:
     ap.add_argument("--plot", default=os.path.join(os.path.dirname(os.path.abspath(__file__)),
                                                    "throughput.png"), help="where to write the PNG")
     ap.add_argument("--markdown", default=None, help="also write the tables to this file")
+    ap.add_argument("--check", action="store_true",
+                    help="only check the benchmark's references and the peers' units, then exit")
     ap.add_argument("--child", action="store_true", help=argparse.SUPPRESS)
     args = ap.parse_args()
+    if args.check:
+        return self_check()
     if args.child:
         print(json.dumps(zorvane_child(args.quick)))
         return 0
