@@ -38,16 +38,14 @@ Result<std::vector<double>> integrated_flux_map_witt_mao_magnification(
     std::vector<double> l, double re, double rstar, std::vector<double> bl, std::vector<double> bf) {
     check_table(bl, bf);
     const TabulatedProfile profile{bl, bf};
-    return _integrated_witt_mao_magnification(std::move(l), re, rstar, profile,
-                                              normalisation(profile));
+    return _integrated_witt_mao_magnification(std::move(l), re, rstar, profile, normalisation(profile));
 }
 
 Result<std::vector<double>> integrated_flux_map_heyrovsky_magnification(
     std::vector<double> l, double re, double rstar, std::vector<double> bl, std::vector<double> bf) {
     check_table(bl, bf);
     const TabulatedProfile profile{bl, bf};
-    return _integrated_heyrovsky_magnification(std::move(l), re, rstar, profile,
-                                               normalisation(profile));
+    return _integrated_heyrovsky_magnification(std::move(l), re, rstar, profile, normalisation(profile));
 }
 
 Result<std::vector<double>> discrete_flux_map_heyrovsky_magnification(

@@ -4,31 +4,14 @@ can meet before any argument is converted."""
 import pytest
 
 import zorvane
+from signatures import SIGNATURES, valid_arguments
 
-# name -> (parameter, kind) in order; "seq" is a sequence of floats, "float" one float
-SIGNATURES = {
-    "witt_mao_magnification": (("l", "seq"), ("re", "float"), ("rstar", "float")),
-    "integrated_witt_mao_magnification": (("l", "seq"), ("re", "float"), ("rstar", "float")),
-    "integrated_flux_map_witt_mao_magnification": (
-        ("l", "seq"), ("re", "float"), ("rstar", "float"), ("bl", "seq"), ("bf", "seq")),
-    "multi_witt_mao_magnification": (("l", "seq"), ("re", "seq"), ("rstar", "seq")),
-    "heyrovsky_magnification": (("l", "float"), ("r", "float"), ("re", "float"), ("rstar", "float")),
-    "integrated_heyrovsky_magnification": (("l", "seq"), ("re", "float"), ("rstar", "float")),
-    "integrated_flux_map_heyrovsky_magnification": (
-        ("l", "seq"), ("re", "float"), ("rstar", "float"), ("bl", "seq"), ("bf", "seq")),
-    "discrete_flux_map_heyrovsky_magnification": (
-        ("l", "seq"), ("re", "float"), ("rstar", "float"), ("bl", "seq"), ("bf", "seq")),
-}
 NAMES = list(SIGNATURES)
 
 
 def parameters(name):
     return tuple(p for p, _ in SIGNATURES[name])
 
-
-def valid_arguments(name):
-    """Arguments that bind and convert (bl and bf of equal length)."""
-    return [[0.5] if kind == "seq" else 0.5 for _, kind in SIGNATURES[name]]
 
 
 def call_reaches_model(fn, *args, **kwargs):

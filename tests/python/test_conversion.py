@@ -10,20 +10,8 @@ import numpy as np
 import pytest
 
 import zorvane
+from signatures import SIGNATURES, valid_arguments
 
-SIGNATURES = {
-    "witt_mao_magnification": (("l", "seq"), ("re", "float"), ("rstar", "float")),
-    "integrated_witt_mao_magnification": (("l", "seq"), ("re", "float"), ("rstar", "float")),
-    "integrated_flux_map_witt_mao_magnification": (
-        ("l", "seq"), ("re", "float"), ("rstar", "float"), ("bl", "seq"), ("bf", "seq")),
-    "multi_witt_mao_magnification": (("l", "seq"), ("re", "seq"), ("rstar", "seq")),
-    "heyrovsky_magnification": (("l", "float"), ("r", "float"), ("re", "float"), ("rstar", "float")),
-    "integrated_heyrovsky_magnification": (("l", "seq"), ("re", "float"), ("rstar", "float")),
-    "integrated_flux_map_heyrovsky_magnification": (
-        ("l", "seq"), ("re", "float"), ("rstar", "float"), ("bl", "seq"), ("bf", "seq")),
-    "discrete_flux_map_heyrovsky_magnification": (
-        ("l", "seq"), ("re", "float"), ("rstar", "float"), ("bl", "seq"), ("bf", "seq")),
-}
 SLOTS = [(name, i, p, kind) for name, sig in SIGNATURES.items() for i, (p, kind) in enumerate(sig)]
 SEQUENCE_SLOTS = [s for s in SLOTS if s[3] == "seq"]
 FLOAT_SLOTS = [s for s in SLOTS if s[3] == "float"]
@@ -32,9 +20,6 @@ FLOAT_SLOTS = [s for s in SLOTS if s[3] == "float"]
 def slot_id(slot):
     return f"{slot[0]}:{slot[2]}"
 
-
-def valid_arguments(name):
-    return [[0.5] if kind == "seq" else 0.5 for _, kind in SIGNATURES[name]]
 
 
 def call_with(name, index, value):
