@@ -743,6 +743,8 @@ def main() -> int:
             say(f"| the same less list in: list out + pool + limb branch, per element | "
                 f"{fmt_ns((z1['limb_list_s'] - z1['in_list_s']) / N_BIG)} |")
         say(f"| whole call on NaN separations, per element | {fmt_ns(z1['nan_list_s'] / N_BIG)} |")
+        say(f"| for scale: `numpy.ndarray.tolist()` (a list of new floats), per element | "
+            f"{fmt_ns(best_time(lambda: x.tolist(), repeat=3) / N_BIG)} |")
         say()
 
     # ---- limb darkening: speed
