@@ -97,7 +97,8 @@ std::string in_fresh_process(const std::function<std::string()>& body) {
     std::string filter = "--gtest_filter=" + test;
     std::string exe = "/proc/self/exe";
     std::string marker = "ZORVANE_FRESH_PROCESS=" + test;
-    std::vector<char*> argv{exe.data(), filter.data(), nullptr};
+    std::string brief = "--gtest_brief=1";
+    std::vector<char*> argv{exe.data(), filter.data(), brief.data(), nullptr};
     std::vector<char*> envp;
     for (char** e = environ; *e != nullptr; ++e)
         if (std::strncmp(*e, "ZORVANE_FRESH_PROCESS=", 22) != 0) envp.push_back(*e);
