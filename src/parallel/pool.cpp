@@ -196,11 +196,12 @@ public:
     void work_until(Worker& w, const std::atomic<bool>* done) noexcept {
         idle_awake_.fetch_add(1, std::memory_order_seq_cst);
         int rounds = 0;
+        std::uint64_t seen = epoch_.load(std::memory_order_seq_cst);
         for (;;) {
             if (done != nullptr ? done->load(std::memory_order_acquire)
                                 : terminate_.load(std::memory_order_acquire))
                 break;
-            const std::uint64_t seen = epoch_.load(std::memory_order_seq_cst);
+            seen = epoch_.load(std::memory_order_seq_cst);
             JobRef job;
             if (find_work(w, job)) {
                 idle_awake_.fetch_sub(1, std::memory_order_seq_cst);
@@ -220,6 +221,10 @@ public:
             rounds = 0;
         }
         idle_awake_.fetch_sub(1, std::memory_order_seq_cst);
+        // Work may have arrived that a pusher left to us because we were
+        // looking; we are leaving, so hand it to a sleeper.
+        if (epoch_.load(std::memory_order_seq_cst) != seen && sleepers_.load(std::memory_order_seq_cst) > 0)
+            wake_one();
     }
 
     void complete_stolen(Worker& owner, std::atomic<bool>& done) noexcept {

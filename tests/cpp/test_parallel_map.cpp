@@ -59,7 +59,7 @@ std::string in_child(const std::function<std::string()>& body) {
     if (pid < 0) return "fork failed";
     if (pid == 0) {
         close(fds[0]);
-        alarm(120);  // a hang in the child becomes a failure, not a stuck test
+        alarm(30);  // a hang in the child becomes a failure, not a stuck test
         std::string message;
         try {
             message = body();
@@ -241,6 +241,12 @@ struct FailureCase {
     std::size_t len;
     std::vector<std::size_t> failing;  // elements whose function panics
 };
+
+void PrintTo(const FailureCase& c, std::ostream* os) {
+    *os << "L=" << c.len << " failing {";
+    for (std::size_t i : c.failing) *os << ' ' << i;
+    *os << " }";
+}
 
 class MapFailures : public ::testing::TestWithParam<std::tuple<std::size_t, FailureCase>> {};
 
