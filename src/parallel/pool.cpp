@@ -37,7 +37,7 @@ constexpr int spin_rounds = 64;
 constexpr int caller_spin_rounds = 64;
 // Jobs a worker's deque holds; the depth of nested fork-join steps on one
 // worker, which is logarithmic in the lengths mapped.
-constexpr std::size_t deque_capacity = 1024;
+constexpr std::size_t deque_capacity = 256;
 constexpr std::size_t worker_stack_size = 4u << 20;
 
 void cpu_relax() noexcept {
@@ -433,8 +433,13 @@ Registry& global_registry() {
         }
         if (global_state.load(std::memory_order_relaxed) == pool_absent) {
             attempted_here = true;
-            auto registry = std::make_unique<Registry>(pool_size_from_environment());
-            error = registry->start_threads();
+            std::unique_ptr<Registry> registry;
+            try {
+                registry = std::make_unique<Registry>(pool_size_from_environment());
+                error = registry->start_threads();
+            } catch (const std::bad_alloc&) {
+                error = ENOMEM;
+            }
             if (error == 0) {
                 global_pool = registry.release();
                 global_state.store(pool_ready, std::memory_order_release);

@@ -200,6 +200,23 @@ TEST_P(MapOnPool, NestedMapFromWorkerUsesThatPool) {
     EXPECT_EQ(sizes[1], GetParam());
 }
 
+// Each level keeps one queued piece on the worker while it recurses, so this
+// goes deeper than a worker's queue holds; the overflow runs in place.
+long nested_depth(int d) {
+    if (d == 0) return 0;
+    const std::vector<int> next{d - 1, 0};
+    auto parts = map_ordered(std::span<const int>(next), nested_depth);
+    return parts[0] + parts[1] + 1;
+}
+
+TEST_P(MapOnPool, DeepNestingBeyondTheQueueCapacity) {
+    ThreadPool pool(GetParam());
+    const std::vector<int> top{600, 3};
+    auto out = map_ordered(pool, std::span<const int>(top), nested_depth);
+    EXPECT_EQ(out[0], 600);
+    EXPECT_EQ(out[1], 3);
+}
+
 INSTANTIATE_TEST_SUITE_P(PoolSizes, MapOnPool, ::testing::Values(1, 2, 3, 8));
 
 // ---- result types ------------------------------------------------------------
