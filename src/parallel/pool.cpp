@@ -35,8 +35,9 @@ namespace {
 constexpr int spin_rounds = 64;
 // Rounds an outside caller checks for its result before it blocks.
 constexpr int caller_spin_rounds = 64;
-// Jobs a worker's deque holds; the depth of nested fork-join steps on one
-// worker, which is logarithmic in the lengths mapped.
+// Jobs a worker's deque holds: the depth of nested fork-join steps on one
+// worker, logarithmic in the lengths mapped. When it is full, a step runs its
+// second piece in place instead of offering it.
 constexpr std::size_t deque_capacity = 256;
 constexpr std::size_t worker_stack_size = 4u << 20;
 
