@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -198,6 +199,29 @@ TEST_P(MapOnPool, NestedMapFromWorkerUsesThatPool) {
     auto sizes = map_ordered(pool, std::span<const int>(one), [](int) { return current_num_threads(); });
     EXPECT_EQ(sizes[0], GetParam());
     EXPECT_EQ(sizes[1], GetParam());
+}
+
+// Maps separated by pauses of varying length, so that workers are caught
+// spinning, falling asleep and asleep: a lost wake-up would hang here.
+TEST_P(MapOnPool, WakesWorkersWhateverTheyAreDoing) {
+    ThreadPool pool(GetParam());
+    unsigned state = 12345;
+    auto next = [&state] { return state = state * 1103515245u + 12345u, (state >> 8) & 0xFFFF; };
+    for (int round = 0; round < 300; ++round) {
+        const auto in = inputs(2 + next() % 40);
+        std::vector<double> out;
+        if (round % 3 == 0) {
+            const std::vector<int> pair{0, 1};
+            auto nested = map_ordered(pool, std::span<const int>(pair), [&](int) {
+                return map_ordered(std::span<const double>(in), work);
+            });
+            out = nested[1];
+        } else {
+            out = map_ordered(pool, std::span<const double>(in), work);
+        }
+        ASSERT_EQ(out, sequential(in)) << "round " << round;
+        std::this_thread::sleep_for(std::chrono::microseconds(next() % 400));
+    }
 }
 
 // Each level keeps one queued piece on the worker while it recurses, so this
