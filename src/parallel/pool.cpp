@@ -245,6 +245,7 @@ public:
             if (r.gate_ == gate_abandoned) return nullptr;
         }
         this_worker = &w;
+        mark_thread_unnamed();
         try {
             r.work_until(w, nullptr);
         } catch (...) {
