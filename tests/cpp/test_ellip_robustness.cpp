@@ -121,6 +121,11 @@ INSTANTIATE_TEST_SUITE_P(
     Ellip, Robustness,
     ::testing::Values(
         Case{"elliprf", 3, [](const double* a) { return elliprf(a[0], a[1], a[2]); }, {RF_DOMAIN, RF_CONVERGE}},
+        // The arithmetic-geometric means have no step cap: feed them directly.
+        Case{"elliprf_agm", 2, [](const double* a) { return elliprf(0.0, a[0], a[1]); }, {RF_DOMAIN, RF_CONVERGE}},
+        Case{"elliprd_agm", 2, [](const double* a) { return elliprd(0.0, a[0], a[1]); }, RD_ALL},
+        Case{"elliprg_agm", 2, [](const double* a) { return elliprg(0.0, a[0], a[1]); },
+             {RG_DOMAIN, RF_DOMAIN, RF_CONVERGE, RC_X, RC_Y, RD_XY, RD_Z, RD_CONVERGE}},
         Case{"elliprc", 2, [](const double* a) { return elliprc(a[0], a[1]); }, RC_ALL},
         Case{"elliprd", 3, [](const double* a) { return elliprd(a[0], a[1], a[2]); }, RD_ALL},
         Case{"elliprg", 3, [](const double* a) { return elliprg(a[0], a[1], a[2]); },
