@@ -21,6 +21,16 @@ cmake -S . -B build/cpp -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON \
 cmake --build build/cpp
 ctest --test-dir build/cpp --output-on-failure -j2
 
+echo "== Worker pool under ThreadSanitizer"
+# Only the pool's test programs are built and run with the sanitizer; any race
+# report fails the run.
+cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON \
+      -DZORVANE_BUILD_MODULE=OFF -DZORVANE_SANITIZE=thread -DPython_EXECUTABLE="$PY" >/dev/null
+cmake --build build/tsan -j2 --target test_parallel_map test_parallel_pool_size
+for t in test_parallel_map test_parallel_pool_size; do
+    TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" build/tsan/$t --gtest_brief=1
+done
+
 echo "== Python module (pytest)"
 # Run from the tests folder so that the installed module, not the source tree, is imported.
 "$PY" -m pytest -q tests/python

@@ -27,6 +27,10 @@ private:
 [[noreturn]] void panic(std::string message,
                         std::source_location where = std::source_location::current());
 
+// Threads that were never given a name of their own (the worker pool's) inherit
+// the creating thread's name on Linux; a panic report calls them "<unnamed>".
+void mark_thread_unnamed() noexcept;
+
 // Equality assertion with the conventional two-line report:
 // "assertion `left == right` failed\n  left: 3\n right: 2".
 std::string assert_eq_message(long long left, long long right);

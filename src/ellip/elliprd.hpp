@@ -13,7 +13,8 @@
 // arguments are close enough for the degree-7 series in E₂ … E₅.
 //
 // A NaN x or y passes the first test, a NaN z the second; they end in a NaN
-// value or the convergence error.
+// value or the convergence error. Arguments far from 1 are rescaled exactly
+// first (scaling.hpp), so that no intermediate product overflows.
 #pragma once
 
 #include <cmath>
@@ -21,6 +22,7 @@
 
 #include "common/result.hpp"
 #include "ellip/elliprf.hpp"
+#include "ellip/scaling.hpp"
 
 namespace zorvane::ellip {
 
@@ -35,6 +37,13 @@ inline Result<double> elliprd(double x, double y, double z) noexcept {
         return fail("elliprd: x and y must be non-negative, and at most one can be zero.");
     }
     if (z <= 0.0) return fail("elliprd: z must be positive");
+
+    // Far from 1 the products below leave the double range: scale (see scaling.hpp).
+    if (const int k = scaling::exponent(scaling::largest({x, y, z}), scaling::smallest_nonzero({x, y, z}))) {
+        const auto r = elliprd(std::ldexp(x, -2 * k), std::ldexp(y, -2 * k), std::ldexp(z, -2 * k));
+        if (!r) return r;
+        return std::ldexp(*r, -3 * k);
+    }
 
     const double a0 = ((x + y) + 3.0 * z) / 5.0;  // symmetric in x and y: taken before the exchange
     if (x == z) std::swap(x, y);

@@ -11,7 +11,8 @@
 //
 // with the middle value in the third place so that (a − b)(c − b) ≤ 0 and no
 // term cancels. A NaN argument leads to a NaN value or to an error of the
-// inner routines.
+// inner routines. Arguments far from 1 are rescaled exactly first
+// (scaling.hpp), so that no intermediate product overflows.
 #pragma once
 
 #include <cmath>
@@ -20,6 +21,7 @@
 #include "ellip/elliprc.hpp"
 #include "ellip/elliprd.hpp"
 #include "ellip/elliprf.hpp"
+#include "ellip/scaling.hpp"
 
 namespace zorvane::ellip {
 
@@ -27,6 +29,13 @@ inline Result<double> elliprg(double x, double y, double z) noexcept {
     constexpr double PI = 3.141592653589793;
 
     if (x < 0.0 || y < 0.0 || z < 0.0) return fail("elliprg: x, y, and z must be non-negative.");
+
+    // Far from 1, a·c and the RD term leave the double range: scale (see scaling.hpp).
+    if (const int k = scaling::exponent(scaling::largest({x, y, z}), scaling::smallest_nonzero({x, y, z}))) {
+        const auto r = elliprg(std::ldexp(x, -2 * k), std::ldexp(y, -2 * k), std::ldexp(z, -2 * k));
+        if (!r) return r;
+        return std::ldexp(*r, k);
+    }
 
     const double p = x < y ? y : x;
     const double q = x < y ? x : y;

@@ -20,7 +20,8 @@
 // not cancel for each range of ρ (arctangent for ρ > 0, a log1p pair for small
 // negative ρ, RC itself further out), and closes with the degree-7 series of RD.
 // A NaN that reaches the duplication makes every stopping test false and ends
-// in "elliprj: Fail to converge".
+// in "elliprj: Fail to converge". `elliprj` rescales arguments far from 1
+// exactly before anything else (scaling.hpp), so that δ and d² stay finite.
 #pragma once
 
 #include <cmath>
@@ -29,6 +30,7 @@
 #include "ellip/elliprc.hpp"
 #include "ellip/elliprd.hpp"
 #include "ellip/elliprf.hpp"
+#include "ellip/scaling.hpp"
 
 namespace zorvane::ellip {
 
@@ -67,17 +69,31 @@ inline Result<double> _elliprj(double x, double y, double z, double p) noexcept 
                       std::fmax(std::fmax(std::fmax(std::fabs(a0 - x), std::fabs(a0 - y)), std::fabs(a0 - z)),
                                 std::fabs(a0 - p));
     double delta = (p - z) * ((p - y) * (p - x));
+    // The three factors of δ, followed separately for when δ or d² leaves the
+    // double range (arguments of very different size, e.g. RJ(0, 1, 1e-200, 2e-200),
+    // where δ and d² both underflow and δ/d² would be 0/0).
+    double dpx = p - x, dpy = p - y, dpz = p - z;
     double a = a0, f = 1.0, s = 0.0;
     bool converged = false;
     for (int step = 0; step < MAX_STEPS; ++step) {
         const double rx = std::sqrt(x), ry = std::sqrt(y), rz = std::sqrt(z), rp = std::sqrt(p);
         const double d = (rp + rz) * ((rp + ry) * (rp + rx));
-        const double rho = delta / (d * d);
+        double rho = delta / (d * d);
+        const bool out_of_range = !std::isnormal(d * d) ||
+                                  (delta == 0.0 ? (dpx != 0.0 && dpy != 0.0 && dpz != 0.0) : !std::isnormal(delta));
+        if (out_of_range) {
+            // ρ as a product of three factors of magnitude at most 1:
+            // (p − u)/(√p + √u)² = (√p − √u)/(√p + √u).
+            rho = ((dpz / (rp + rz) / (rp + rz)) * (dpy / (rp + ry) / (rp + ry))) * (dpx / (rp + rx) / (rp + rx));
+        }
 
         // R = RC(1, 1 + ρ) in a form free of cancellation for this ρ.
         double r;
         if (rho > -1.5 && rho < -0.5) {
-            const double b = (2.0 * rp * ((p + rx * (ry + rz)) + ry * rz)) / d;  // 1 + ρ, computed directly
+            // 1 + ρ, computed directly (dividing factor by factor when d² is out of range).
+            const double b = out_of_range
+                                 ? (2.0 * rp / (rp + rz)) * (((p + rx * (ry + rz)) + ry * rz) / (rp + ry)) / (rp + rx)
+                                 : (2.0 * rp * ((p + rx * (ry + rz)) + ry * rz)) / d;
             const auto rc = elliprc(1.0, b);
             if (!rc) return rc;
             r = *rc;
@@ -111,6 +127,9 @@ inline Result<double> _elliprj(double x, double y, double z, double p) noexcept 
         z = (z + lambda) * 0.25;
         p = (p + lambda) * 0.25;
         delta = delta * 0.015625;
+        dpx = dpx * 0.25;
+        dpy = dpy * 0.25;
+        dpz = dpz * 0.25;
     }
     if (!converged) return fail("elliprj: Fail to converge");
 
@@ -135,6 +154,14 @@ inline Result<double> elliprj(double x, double y, double z, double p) noexcept {
         return fail("elliprj: x, y, and z must be non-negative, and at most one can be zero.");
     }
     if (p == 0.0) return fail("elliprj: p must be non-zero");
+
+    // δ and d² grow like the cube of the arguments: scale far from 1 (see scaling.hpp).
+    if (const int k = scaling::exponent(scaling::largest({x, y, z, p}), scaling::smallest_nonzero({x, y, z, p}))) {
+        const auto r = elliprj(std::ldexp(x, -2 * k), std::ldexp(y, -2 * k), std::ldexp(z, -2 * k),
+                               std::ldexp(p, -2 * k));
+        if (!r) return r;
+        return std::ldexp(*r, -3 * k);
+    }
     if (!(p < 0.0)) return _elliprj(x, y, z, p);
 
     // Principal value: sort x′ ≤ y′ ≤ z′ and move p to the positive p′.

@@ -35,9 +35,10 @@ namespace {
 constexpr int spin_rounds = 64;
 // Rounds an outside caller checks for its result before it blocks.
 constexpr int caller_spin_rounds = 64;
-// Jobs a worker's deque holds; the depth of nested fork-join steps on one
-// worker, which is logarithmic in the lengths mapped.
-constexpr std::size_t deque_capacity = 1024;
+// Jobs a worker's deque holds: the depth of nested fork-join steps on one
+// worker, logarithmic in the lengths mapped. When it is full, a step runs its
+// second piece in place instead of offering it.
+constexpr std::size_t deque_capacity = 256;
 constexpr std::size_t worker_stack_size = 4u << 20;
 
 void cpu_relax() noexcept {
@@ -196,11 +197,12 @@ public:
     void work_until(Worker& w, const std::atomic<bool>* done) noexcept {
         idle_awake_.fetch_add(1, std::memory_order_seq_cst);
         int rounds = 0;
+        std::uint64_t seen = epoch_.load(std::memory_order_seq_cst);
         for (;;) {
             if (done != nullptr ? done->load(std::memory_order_acquire)
                                 : terminate_.load(std::memory_order_acquire))
                 break;
-            const std::uint64_t seen = epoch_.load(std::memory_order_seq_cst);
+            seen = epoch_.load(std::memory_order_seq_cst);
             JobRef job;
             if (find_work(w, job)) {
                 idle_awake_.fetch_sub(1, std::memory_order_seq_cst);
@@ -220,6 +222,10 @@ public:
             rounds = 0;
         }
         idle_awake_.fetch_sub(1, std::memory_order_seq_cst);
+        // Work may have arrived that a pusher left to us because we were
+        // looking; we are leaving, so hand it to a sleeper.
+        if (epoch_.load(std::memory_order_seq_cst) != seen && sleepers_.load(std::memory_order_seq_cst) > 0)
+            wake_one();
     }
 
     void complete_stolen(Worker& owner, std::atomic<bool>& done) noexcept {
@@ -239,6 +245,7 @@ public:
             if (r.gate_ == gate_abandoned) return nullptr;
         }
         this_worker = &w;
+        mark_thread_unnamed();
         try {
             r.work_until(w, nullptr);
         } catch (...) {
@@ -428,8 +435,13 @@ Registry& global_registry() {
         }
         if (global_state.load(std::memory_order_relaxed) == pool_absent) {
             attempted_here = true;
-            auto registry = std::make_unique<Registry>(pool_size_from_environment());
-            error = registry->start_threads();
+            std::unique_ptr<Registry> registry;
+            try {
+                registry = std::make_unique<Registry>(pool_size_from_environment());
+                error = registry->start_threads();
+            } catch (const std::bad_alloc&) {
+                error = ENOMEM;
+            }
             if (error == 0) {
                 global_pool = registry.release();
                 global_state.store(pool_ready, std::memory_order_release);

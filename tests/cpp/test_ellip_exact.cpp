@@ -192,7 +192,55 @@ INSTANTIATE_TEST_SUITE_P(
         Near{"ellippi(2,0.5)", [] { return ellippi(2, 0.5); }, "-0.3135446834651840414723072", 4},
         Near{"ellippi(0.5,-1)", [] { return ellippi(0.5, -1); }, "1.800473988685746308971972", 4},
         Near{"ellippi(-1,-2)", [] { return ellippi(-1, -2); }, "0.8681363608111037974825319", 4},
-        Near{"ellippi(2,-1)", [] { return ellippi(2, -1); }, "0.2217095718832211976275301", 4}));
+        Near{"ellippi(2,-1)", [] { return ellippi(2, -1); }, "0.2217095718832211976275301", 4},
+        // Far from 1 the products inside RD, RG and RJ would overflow or
+        // underflow; the exact rescaling keeps these finite and accurate.
+        Near{"elliprd tiny AGM", [] { return elliprd(0, 7.0587721458788737e-187, 1.7135495023038935e-167); },
+             "9.602498735879167775853252e+251", 4},
+        Near{"elliprd(1e200,2e200,3e200)", [] { return elliprd(1e200, 2e200, 3e200); },
+             "2.904602810289906574196421e-301", 4},
+        Near{"elliprg huge", [] { return elliprg(9.8855416757798112e+223, 5.2550354429652945e+223, 1.5182589401067899e+224); },
+             "9.969806627372641247552169e+111", 4},
+        Near{"elliprj(1e-150..4e-150)", [] { return elliprj(1e-150, 2e-150, 3e-150, 4e-150); },
+             "2.398480997495677564777802e+224", 4},
+        // δ and d² both underflow here; ρ is then formed factor by factor.
+        Near{"elliprj(0,1,1e-200,1.2e-200)", [] { return elliprj(0, 1, 1e-200, 1.2e-200); },
+             "2.654679599225752287353799e+200", 4},
+        // RJ itself is subnormal here; the term n·RJ/3 is scaled back after the product.
+        Near{"ellippi(-0.5,-1e300)", [] { return ellippi(-0.5, -1e300); }, "3.463938853120762609803561e-148", 4}));
+
+// The unrolled per-interval evaluation must give the bits of the plain Horner
+// loop over the table: c_n first, p <- p*t + c_j down to c_0.
+TEST(TaylorTable, EvaluationIsThePlainHornerLoopBitForBit) {
+    namespace tt = zorvane::ellip::taylor;
+    auto plain = [](const double* c, int degree, double t) {
+        double p = c[degree];
+        for (int j = degree - 1; j >= 0; --j) p = p * t + c[j];
+        return p;
+    };
+    for (int i = 0; i <= 200000; ++i) {
+        const double m = -0.0499 + 0.9499 * (i / 200000.0) * 0.99999;
+        const int idx = static_cast<int>(20.0 * m);
+        ASSERT_GE(idx, 0);
+        const int iv = idx < 16 ? idx / 2 : idx - 8;
+        const auto& I = tt::INTERVALS[iv];
+        const double k = plain(tt::K_COEFFICIENTS + I.k_offset, I.k_degree, m - I.centre);
+        const double e = plain(tt::E_COEFFICIENTS + I.e_offset, I.e_degree, m - I.centre);
+        ASSERT_EQ(value(ellipk(m)), k) << m;
+        if (m >= 0) {
+            ASSERT_EQ(value(ellipe(m)), e) << m;
+        }
+    }
+}
+
+TEST(CarlsonRF, CoincidingPairsAreRcExactly) {
+    for (int i = 1; i < 2000; ++i) {
+        const double x = 0.37 * i, z = 1.0 / (0.11 * i) + 0.5;
+        ASSERT_EQ(value(elliprf(x, x, z)), value(elliprc(z, x))) << x << " " << z;
+        ASSERT_EQ(value(elliprf(z, x, x)), value(elliprc(z, x))) << x << " " << z;
+        ASSERT_EQ(value(elliprf(x, z, x)), value(elliprc(z, x))) << x << " " << z;
+    }
+}
 
 TEST(EllipticK, PolynomialOfIndex17MatchesCarlsonAtItsLowerEnd) {
     EXPECT_LE(ulps(value(ellipk(0.85)), value(elliprf(0, 1 - 0.85, 1))), 3);

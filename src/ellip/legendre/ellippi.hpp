@@ -16,24 +16,50 @@
 // error of RJ.
 #pragma once
 
+#include <cmath>
 #include <limits>
 
 #include "common/result.hpp"
 #include "ellip/elliprf.hpp"
 #include "ellip/elliprj.hpp"
+#include "ellip/scaling.hpp"
 #include "ellip/legendre/ellipe.hpp"
 #include "ellip/legendre/ellipk.hpp"
 
 namespace zorvane::ellip {
+
+namespace detail {
+
+// term(RJ(x, y, z, p)) for a term linear in RJ. For a very negative m the
+// arguments (0, 1 − m, 1, ·) are huge and RJ itself falls below the normal
+// range (RJ(0, 1e220, 1, 7e219) ≈ 1e-330 keeps one or two digits), although
+// the term, multiplied by a large n or m, is an ordinary number. There RJ is
+// evaluated at arguments scaled by 4^-k and the term scaled back by 2^(3k)
+// after the multiplication; elsewhere this is exactly term(elliprj(x, y, z, p)).
+template <class Term>
+inline Result<double> rj_term(double x, double y, double z, double p, Term term) noexcept {
+    const int k = scaling::exponent(scaling::largest({x, y, z, p}), scaling::smallest_nonzero({x, y, z, p}));
+    if (k > 0) {
+        const auto j = elliprj(std::ldexp(x, -2 * k), std::ldexp(y, -2 * k), std::ldexp(z, -2 * k),
+                               std::ldexp(p, -2 * k));
+        if (!j) return j;
+        return std::ldexp(term(*j), -3 * k);
+    }
+    const auto j = elliprj(x, y, z, p);
+    if (!j) return j;
+    return term(*j);
+}
+
+}  // namespace detail
 
 // Π(n, m) for n < 1 with the complement nc = 1 − n supplied by the caller
 // without cancellation; requires 1 − m > ε.
 inline Result<double> ellippi_vc(double n, double m, double nc) noexcept {
     const auto f = elliprf(0.0, 1.0 - m, 1.0);
     if (!f) return f;
-    const auto j = elliprj(0.0, 1.0 - m, 1.0, nc);
-    if (!j) return j;
-    return *f + (n * *j) / 3.0;
+    const auto t = detail::rj_term(0.0, 1.0 - m, 1.0, nc, [n](double j) { return (n * j) / 3.0; });
+    if (!t) return t;
+    return *f + *t;
 }
 
 inline Result<double> ellippi(double n, double m) noexcept {
@@ -60,9 +86,8 @@ inline Result<double> ellippi(double n, double m) noexcept {
             if (!e) return e;
             return *k - *e / mc;
         }
-        const auto j = elliprj(0.0, mc, 1.0, 1.0 - m / n);
-        if (!j) return j;
-        return ((m * MINUS_ONE_THIRD) / n) * *j;
+        return detail::rj_term(0.0, mc, 1.0, 1.0 - m / n,
+                               [m, n](double j) { return ((m * MINUS_ONE_THIRD) / n) * j; });
     }
 
     // n < 1, or a NaN n.
