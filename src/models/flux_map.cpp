@@ -1,5 +1,6 @@
 #include "models/flux_map.hpp"
 
+#include <algorithm>
 #include <span>
 #include <utility>
 
@@ -25,9 +26,19 @@ struct TabulatedProfile {
     }
 };
 
-double normalisation(const TabulatedProfile& profile) {
+// The table is zero below its first radius and above its last (a one-entry
+// table is constant), so only the part of [0, 1] between them shines.
+Support support_of(const std::vector<double>& bl) {
+    if (bl.size() < 2) return {};
+    const double lo = std::max(bl.front(), 0.0);
+    const double hi = std::min(bl.back(), 1.0);
+    if (!(lo < hi)) return {};  // nothing shines (or NaN radii): N = 0 either way
+    return {lo, hi};
+}
+
+double normalisation(const TabulatedProfile& profile, Support support) {
     return quadrature::double_exponential::integrate(
-               [&](double r) { return (r * detail::kTwoPi) * profile(r); }, 0.0, 1.0,
+               [&](double r) { return (r * detail::kTwoPi) * profile(r); }, support.lo, support.hi,
                detail::kTarget)
         .integral;
 }
@@ -38,14 +49,18 @@ Result<std::vector<double>> integrated_flux_map_witt_mao_magnification(
     std::vector<double> l, double re, double rstar, std::vector<double> bl, std::vector<double> bf) {
     check_table(bl, bf);
     const TabulatedProfile profile{bl, bf};
-    return _integrated_witt_mao_magnification(std::move(l), re, rstar, profile, normalisation(profile));
+    const Support support = support_of(bl);
+    return _integrated_witt_mao_magnification(std::move(l), re, rstar, profile,
+                                              normalisation(profile, support), support);
 }
 
 Result<std::vector<double>> integrated_flux_map_heyrovsky_magnification(
     std::vector<double> l, double re, double rstar, std::vector<double> bl, std::vector<double> bf) {
     check_table(bl, bf);
     const TabulatedProfile profile{bl, bf};
-    return _integrated_heyrovsky_magnification(std::move(l), re, rstar, profile, normalisation(profile));
+    const Support support = support_of(bl);
+    return _integrated_heyrovsky_magnification(std::move(l), re, rstar, profile,
+                                               normalisation(profile, support), support);
 }
 
 Result<std::vector<double>> discrete_flux_map_heyrovsky_magnification(

@@ -14,7 +14,9 @@
 // Both integrate over [0, 1] with the tanh-sinh rule. When the lens lies inside
 // the source (0 < l < 1) the ring magnification has a logarithmic singularity at
 // r = l that one rule over [0, 1] cannot resolve, so [0, l] and [l, 1] are
-// integrated separately and added.
+// integrated separately and added. A profile that is zero outside a narrower
+// range of radii (a table that stops short of the limb) is integrated over that
+// range only: the rule cannot resolve the step where the brightness drops to zero.
 //
 // An element whose integrand has no finite value at any node (a NaN separation,
 // NaN or infinite scales) is NaN: a magnification of 0 never stands in for a
@@ -46,21 +48,27 @@ inline double linear_limb_darkening(double r) noexcept {
 // profile's ratio exact to the rule's rounding).
 inline constexpr double LINEAR_LIMB_DARKENING_NORM = 2.5132741228717936;
 
+// The radii [lo, hi] ⊆ [0, 1] outside which the profile is zero.
+struct Support {
+    double lo = 0.0;
+    double hi = 1.0;
+};
+
 namespace detail {
 
 inline constexpr double kTwoPi = 6.283185307179586;
 inline constexpr double kTarget = 1e-16;
 
-// ∫₀¹ f, split at the lens when it lies inside the source.
+// ∫ f over the support, split at the lens when it lies inside.
 template <class F>
-double integrate_unit_radius(F&& f, double l) {
+double integrate_radius(F&& f, double l, Support support) {
     using quadrature::double_exponential::integrate;
-    if (l > 0.0 && l < 1.0) {
-        const double inner = integrate(f, 0.0, l, kTarget).integral;
-        const double outer = integrate(f, l, 1.0, kTarget).integral;
+    if (l > support.lo && l < support.hi) {
+        const double inner = integrate(f, support.lo, l, kTarget).integral;
+        const double outer = integrate(f, l, support.hi, kTarget).integral;
         return inner + outer;
     }
-    return integrate(f, 0.0, 1.0, kTarget).integral;
+    return integrate(f, support.lo, support.hi, kTarget).integral;
 }
 
 // Wraps an integrand and remembers whether any node gave a finite value.
@@ -76,9 +84,9 @@ struct FiniteWatch {
 };
 
 template <class F>
-double normalised_integral(F f, double l, double norm) {
+double normalised_integral(F f, double l, double norm, Support support) {
     FiniteWatch<F> watch{f};
-    const double integral = integrate_unit_radius(watch, l);
+    const double integral = integrate_radius(watch, l, support);
     if (!watch.any_finite) return std::numeric_limits<double>::quiet_NaN();
     return integral / norm;
 }
@@ -88,19 +96,20 @@ double normalised_integral(F f, double l, double norm) {
 // Ring family for one separation l.
 template <class Profile>
 double integrated_heyrovsky_element(double l, double re, double rstar, const Profile& profile,
-                                    double norm) {
+                                    double norm, Support support = {}) {
     return detail::normalised_integral(
         [&](double r) {
             const auto ring = heyrovsky_magnification(l, r, re, rstar);
             const double v = ring ? *ring : std::numeric_limits<double>::quiet_NaN();
             return ((r * detail::kTwoPi) * v) * profile(r);
         },
-        l, norm);
+        l, norm, support);
 }
 
 // Disk family for one separation l; rho = rstar/re.
 template <class Profile>
-double integrated_witt_mao_element(double l, double rho, const Profile& profile, double norm) {
+double integrated_witt_mao_element(double l, double rho, const Profile& profile, double norm,
+                                   Support support = {}) {
     // Uniform-disk magnification of the concentric disk of radius r: separation
     // l/r in its own radii, radius r*rho in Einstein radii.
     const auto disk = [l, rho](double r) -> double {
@@ -115,7 +124,7 @@ double integrated_witt_mao_element(double l, double rho, const Profile& profile,
             const double dm = r < 0.0 ? 0.0 : sderivative(disk, r);
             return ((r * detail::kTwoPi) * (m + (r * 0.5) * dm)) * profile(r);
         },
-        l, norm);
+        l, norm, support);
 }
 
 // The elements are independent, so both families spread them over the worker
@@ -123,19 +132,19 @@ double integrated_witt_mao_element(double l, double rho, const Profile& profile,
 template <class Profile>
 Result<std::vector<double>> _integrated_witt_mao_magnification(std::vector<double> l, double re,
                                                                double rstar, const Profile& profile,
-                                                               double norm) {
+                                                               double norm, Support support = {}) {
     const double rho = rstar / re;
     return parallel::map_ordered(std::span<const double>(l), [&](double x) {
-        return integrated_witt_mao_element(x, rho, profile, norm);
+        return integrated_witt_mao_element(x, rho, profile, norm, support);
     });
 }
 
 template <class Profile>
 Result<std::vector<double>> _integrated_heyrovsky_magnification(std::vector<double> l, double re,
                                                                 double rstar, const Profile& profile,
-                                                                double norm) {
+                                                                double norm, Support support = {}) {
     return parallel::map_ordered(std::span<const double>(l), [&](double x) {
-        return integrated_heyrovsky_element(x, re, rstar, profile, norm);
+        return integrated_heyrovsky_element(x, re, rstar, profile, norm, support);
     });
 }
 

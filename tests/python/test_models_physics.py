@@ -219,6 +219,26 @@ def test_tabulated_law_matches_the_fixed_profile():
             assert rel(a, b) < 3e-4
 
 
+FLUX_MAPS = [zorvane.integrated_flux_map_heyrovsky_magnification, zorvane.integrated_flux_map_witt_mao_magnification]
+
+
+@pytest.mark.parametrize("flux_map", FLUX_MAPS, ids=["rings", "disks"])
+def test_one_entry_table_is_a_uniform_source(flux_map):
+    # One entry means the same brightness at every radius, not only at bl[0].
+    l = [0.0, 0.5, 1.5, 3.0]
+    for a, b in zip(flux_map(l, 1.0, 0.05, [0.5], [2.0]), zorvane.witt_mao_magnification(l, 1.0, 0.05)):
+        assert rel(a, b) < 2e-5
+
+
+@pytest.mark.parametrize("flux_map", FLUX_MAPS, ids=["rings", "disks"])
+def test_table_ending_at_half_radius_is_the_inner_disk(flux_map):
+    # Nothing shines beyond r = 0.5: the source is a uniform disk of half the radius.
+    l = [0.0, 0.25, 0.8, 2.0]
+    inner = zorvane.witt_mao_magnification([x / 0.5 for x in l], 1.0, 0.05 * 0.5)
+    for a, b in zip(flux_map(l, 1.0, 0.05, [0.0, 0.5], [1.0, 1.0]), inner):
+        assert rel(a, b) < 2e-5
+
+
 def test_integrated_failures_are_nan():
     out = zorvane.integrated_heyrovsky_magnification([float("nan"), 0.5], 1.0, 0.1)
     assert math.isnan(out[0]) and out[1] > 1
