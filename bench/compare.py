@@ -896,8 +896,9 @@ def main() -> int:
                 row(f"call with 10 separations < 30 µs ({label})", fmt_ns(zz["call10_s"]), zz["call10_s"] < 30e-6)
                 row(f"call with 1 separation < 5 µs ({label})", fmt_ns(zz["call1_s"]), zz["call1_s"] < 5e-6)
         if "in_list_s" in z1:
-            lio = z1["limb_list_s"] / N_BIG
-            row("list in + out < 40 ns per element (upper bound: whole call on l = 1, 1 thread)", fmt_ns(lio), lio < 40e-9)
+            lio = min(z1["limb_list_s"], z1["nan_list_s"]) / N_BIG
+            row("list in + out < 40 ns per element (upper bound: the cheaper whole call, on l = 1 or on NaN, "
+                "1 thread)", fmt_ns(lio), lio < 40e-9)
             nd = z1["in_ndarray_s"] / N_BIG
             row("ndarray in < 10 ns per element", fmt_ns(nd), nd < 10e-9)
         if t_ih:
