@@ -56,14 +56,7 @@ inline Result<double> elliprd(double x, double y, double z) noexcept {
     if (x == 0.0) {
         const double x0 = std::sqrt(y);
         const double y0 = std::sqrt(z);
-        double a = x0, b = y0, s = 0.0, w = 0.25;
-        while (std::fabs(a - b) >= AGM_TOLERANCE * std::fabs(a)) {
-            const double t = std::sqrt(b * a);
-            a = (b + a) * 0.5;
-            b = t;
-            w = 2.0 * w;
-            s = s + (a - b) * (w * (a - b));
-        }
+        const auto [a, b, s] = agm_with_sum(x0, y0);
         return 3.0 * (PI / (a + b)) * ((x0 + 3.0 * y0) / ((4.0 * z) * (x0 + y0)) - s / (z * (y - z)));
     }
 

@@ -60,14 +60,7 @@ inline Result<double> elliprg(double x, double y, double z) noexcept {
     if (c == 0.0) {
         const double a0 = std::sqrt(a);
         const double b0 = std::sqrt(b);
-        double alpha = a0, beta = b0, s = 0.0, w = 0.25;
-        while (std::fabs(alpha - beta) >= AGM_TOLERANCE * std::fabs(alpha)) {
-            const double t = std::sqrt(beta * alpha);
-            alpha = (beta + alpha) * 0.5;
-            beta = t;
-            w = 2.0 * w;
-            s = s + (alpha - beta) * (w * (alpha - beta));
-        }
+        const auto [alpha, beta, s] = agm_with_sum(a0, b0);
         const double sum = a0 + b0;
         return (sum * sum * 0.25 - s) * (PI / (alpha + beta)) * 0.5;
     }

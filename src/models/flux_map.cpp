@@ -43,24 +43,33 @@ double normalisation(const TabulatedProfile& profile, Support support) {
         .integral;
 }
 
+// Both integrated forms: the table becomes the profile, normalised over the
+// radii it covers, and is handed to the integration of one model family.
+template <class Integrated>
+Result<std::vector<double>> with_tabulated_profile(std::vector<double> l, double re, double rstar,
+                                                   const std::vector<double>& bl,
+                                                   const std::vector<double>& bf,
+                                                   Integrated integrated) {
+    check_table(bl, bf);
+    const TabulatedProfile profile{bl, bf};
+    const Support support = support_of(bl);
+    return integrated(std::move(l), re, rstar, profile, normalisation(profile, support), support);
+}
+
 }  // namespace
 
 Result<std::vector<double>> integrated_flux_map_witt_mao_magnification(
     std::vector<double> l, double re, double rstar, std::vector<double> bl, std::vector<double> bf) {
-    check_table(bl, bf);
-    const TabulatedProfile profile{bl, bf};
-    const Support support = support_of(bl);
-    return _integrated_witt_mao_magnification(std::move(l), re, rstar, profile,
-                                              normalisation(profile, support), support);
+    return with_tabulated_profile(std::move(l), re, rstar, bl, bf, [](auto&&... args) {
+        return _integrated_witt_mao_magnification(std::forward<decltype(args)>(args)...);
+    });
 }
 
 Result<std::vector<double>> integrated_flux_map_heyrovsky_magnification(
     std::vector<double> l, double re, double rstar, std::vector<double> bl, std::vector<double> bf) {
-    check_table(bl, bf);
-    const TabulatedProfile profile{bl, bf};
-    const Support support = support_of(bl);
-    return _integrated_heyrovsky_magnification(std::move(l), re, rstar, profile,
-                                               normalisation(profile, support), support);
+    return with_tabulated_profile(std::move(l), re, rstar, bl, bf, [](auto&&... args) {
+        return _integrated_heyrovsky_magnification(std::forward<decltype(args)>(args)...);
+    });
 }
 
 Result<std::vector<double>> discrete_flux_map_heyrovsky_magnification(

@@ -8,6 +8,8 @@
 // from the generator's fails loudly instead of comparing unrelated numbers.
 #include <gtest/gtest.h>
 
+#include "splitmix.hpp"
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -34,22 +36,7 @@ namespace {
 using namespace zorvane::ellip;
 using Args = std::vector<double>;
 
-struct Rng {
-    std::uint64_t state;
-    std::uint64_t next() {
-        state += 0x9E3779B97F4A7C15ULL;
-        std::uint64_t z = state;
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-        return z ^ (z >> 31);
-    }
-    double unit() { return std::ldexp(static_cast<double>(next() >> 11), -53); }
-    double uniform(double a, double b) { return a + (b - a) * unit(); }
-    double mag(int e0, int e1) {
-        const int e = e0 + static_cast<int>(next() % static_cast<std::uint64_t>(e1 - e0 + 1));
-        return std::ldexp(static_cast<double>((next() >> 12) | (1ULL << 52)), e - 52);
-    }
-};
+using Rng = zorvane::testing::SplitMix64;
 
 using Region = std::function<Args(Rng&)>;
 

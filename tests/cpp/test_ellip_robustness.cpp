@@ -5,6 +5,8 @@
 // routine, passed up unchanged).
 #include <gtest/gtest.h>
 
+#include "splitmix.hpp"
+
 #include <bit>
 #include <cfloat>
 #include <cmath>
@@ -45,16 +47,7 @@ constexpr const char* E_DOMAIN = "ellipe: m must be less than 1.";
 constexpr const char* PI_M = "ellippi: m must be less than 1.";
 constexpr const char* PI_N = "ellippi: n cannot be 1.";
 
-struct Rng {
-    std::uint64_t state;
-    std::uint64_t next() {
-        state += 0x9E3779B97F4A7C15ULL;
-        std::uint64_t z = state;
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-        return z ^ (z >> 31);
-    }
-};
+using Rng = zorvane::testing::SplitMix64;
 
 const std::vector<double>& specials() {
     static const std::vector<double> v = [] {
