@@ -39,7 +39,7 @@ inline Result<double> elliprd(double x, double y, double z) noexcept {
     if (z <= 0.0) return fail("elliprd: z must be positive");
 
     // Far from 1 the products below leave the double range: scale (see scaling.hpp).
-    if (const int k = scaling::exponent(scaling::largest({x, y, z}), scaling::smallest_nonzero({x, y, z}))) {
+    if (const int k = scaling::exponent({x, y, z})) {
         const auto r = elliprd(std::ldexp(x, -2 * k), std::ldexp(y, -2 * k), std::ldexp(z, -2 * k));
         if (!r) return r;
         return std::ldexp(*r, -3 * k);

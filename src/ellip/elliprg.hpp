@@ -31,7 +31,7 @@ inline Result<double> elliprg(double x, double y, double z) noexcept {
     if (x < 0.0 || y < 0.0 || z < 0.0) return fail("elliprg: x, y, and z must be non-negative.");
 
     // Far from 1, a·c and the RD term leave the double range: scale (see scaling.hpp).
-    if (const int k = scaling::exponent(scaling::largest({x, y, z}), scaling::smallest_nonzero({x, y, z}))) {
+    if (const int k = scaling::exponent({x, y, z})) {
         const auto r = elliprg(std::ldexp(x, -2 * k), std::ldexp(y, -2 * k), std::ldexp(z, -2 * k));
         if (!r) return r;
         return std::ldexp(*r, k);

@@ -156,7 +156,7 @@ inline Result<double> elliprj(double x, double y, double z, double p) noexcept {
     if (p == 0.0) return fail("elliprj: p must be non-zero");
 
     // δ and d² grow like the cube of the arguments: scale far from 1 (see scaling.hpp).
-    if (const int k = scaling::exponent(scaling::largest({x, y, z, p}), scaling::smallest_nonzero({x, y, z, p}))) {
+    if (const int k = scaling::exponent({x, y, z, p})) {
         const auto r = elliprj(std::ldexp(x, -2 * k), std::ldexp(y, -2 * k), std::ldexp(z, -2 * k),
                                std::ldexp(p, -2 * k));
         if (!r) return r;

@@ -17,16 +17,15 @@
 
 namespace zorvane::ellip::scaling {
 
-// k with largest·4^-k in [1, 4), or 0 when no scaling is needed (or possible:
-// a NaN or infinite largest argument, or a non-zero argument that would
-// underflow to zero and so change which arguments are zero).
-inline int exponent(double largest, double smallest_nonzero) noexcept {
-    if (!std::isfinite(largest) || largest == 0.0 || (largest >= 0x1p-256 && largest <= 0x1p256)) return 0;
-    int e = 0;
-    (void)std::frexp(largest, &e);  // largest in [2^(e-1), 2^e)
-    const int k = (e - 1) >= 0 ? (e - 1) / 2 : -((2 - e) / 2);  // floor((e - 1)/2)
-    if (smallest_nonzero != 0.0 && std::ldexp(smallest_nonzero, -2 * k) == 0.0) return 0;
-    return k;
+// Largest magnitude among the arguments; a NaN argument is passed over, as
+// IEEE maxNum does (0 if all are zero).
+inline double largest(std::initializer_list<double> args) noexcept {
+    double s = 0.0;
+    for (double v : args) {
+        const double a = std::fabs(v);
+        if (a > s) s = a;
+    }
+    return s;
 }
 
 // Smallest non-zero magnitude among the arguments (0 if all are zero).
@@ -39,10 +38,19 @@ inline double smallest_nonzero(std::initializer_list<double> args) noexcept {
     return s;
 }
 
-inline double largest(std::initializer_list<double> args) noexcept {
-    double s = 0.0;
-    for (double v : args) s = std::fmax(s, std::fabs(v));
-    return s;
+// k with largest·4^-k in [1, 4), or 0 when no scaling is needed (or possible:
+// a NaN or infinite largest argument, or a non-zero argument that would
+// underflow to zero and so change which arguments are zero). Ordinary
+// arguments, the hot path, cost one pass for the largest.
+inline int exponent(std::initializer_list<double> args) noexcept {
+    const double big = largest(args);
+    if (!std::isfinite(big) || big == 0.0 || (big >= 0x1p-256 && big <= 0x1p256)) return 0;
+    int e = 0;
+    (void)std::frexp(big, &e);  // big in [2^(e-1), 2^e)
+    const int k = (e - 1) >= 0 ? (e - 1) / 2 : -((2 - e) / 2);  // floor((e - 1)/2)
+    const double small = smallest_nonzero(args);
+    if (small != 0.0 && std::ldexp(small, -2 * k) == 0.0) return 0;
+    return k;
 }
 
 }  // namespace zorvane::ellip::scaling

@@ -38,7 +38,7 @@ namespace detail {
 // after the multiplication; elsewhere this is exactly term(elliprj(x, y, z, p)).
 template <class Term>
 inline Result<double> rj_term(double x, double y, double z, double p, Term term) noexcept {
-    const int k = scaling::exponent(scaling::largest({x, y, z, p}), scaling::smallest_nonzero({x, y, z, p}));
+    const int k = scaling::exponent({x, y, z, p});
     if (k > 0) {
         const auto j = elliprj(std::ldexp(x, -2 * k), std::ldexp(y, -2 * k), std::ldexp(z, -2 * k),
                                std::ldexp(p, -2 * k));
