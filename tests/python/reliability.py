@@ -1,0 +1,61 @@
+"""Shared pieces of the reliability tests (properties, leak loops, threads).
+
+ZORVANE_SANITIZED=1 marks a run under a sanitizer (AddressSanitizer,
+ThreadSanitizer): everything is many times slower there and the C heap belongs
+to the sanitizer's allocator, so the loop counts shrink through `scaled` and
+heap statistics of glibc are not consulted."""
+
+import os
+
+import zorvane
+
+SANITIZED = os.environ.get("ZORVANE_SANITIZED", "") not in ("", "0")
+
+
+def scaled(n, minimum=1):
+    """n for an ordinary run, n / 20 (at least `minimum`) under a sanitizer."""
+    return max(minimum, n // 20) if SANITIZED else n
+
+
+def panic_exception_type():
+    """pyo3_runtime.PanicException: not importable, so provoked once by
+    profile tables of different lengths."""
+    try:
+        zorvane.discrete_flux_map_heyrovsky_magnification([0.5], 1.0, 1.0, [0.5, 0.6], [1.0])
+    except BaseException as e:  # noqa: B902 - it is a BaseException on purpose
+        return type(e)
+    raise AssertionError("tables of different lengths were accepted")
+
+
+# The fixed texts of the elliptic integrals, the only messages a numeric
+# RuntimeError can carry.
+ELLIPTIC_MESSAGES = frozenset({
+    "ellipe: m must be less than 1.",
+    "ellipk: m must be less than 1.",
+    "ellippi: m must be less than 1.",
+    "ellippi: n cannot be 1.",
+    "elliprc: x must be non-negative.",
+    "elliprc: y must be non-zero.",
+    "elliprd: Failed to converge.",
+    "elliprd: x and y must be non-negative, and at most one can be zero.",
+    "elliprd: z must be positive",
+    "elliprf: Failed to converge.",
+    "elliprf: x, y, and z must be non-negative, and at most one can be zero.",
+    "elliprg: x, y, and z must be non-negative.",
+    "elliprj: Fail to converge",
+    "elliprj: p must be non-zero",
+    "elliprj: x, y, and z must be non-negative, and at most one can be zero.",
+})
+
+# Functions whose numeric failures reach Python as RuntimeError; the others
+# turn them into NaN or a zero contribution.
+RAISES_NUMERIC = frozenset({"heyrovsky_magnification", "discrete_flux_map_heyrovsky_magnification"})
+FLUX_MAPS = frozenset({
+    "integrated_flux_map_witt_mao_magnification",
+    "integrated_flux_map_heyrovsky_magnification",
+    "discrete_flux_map_heyrovsky_magnification",
+})
+
+
+def length_message(a, b):
+    return f"assertion `left == right` failed\n  left: {a}\n right: {b}"
