@@ -25,6 +25,8 @@ import ctypes
 import math
 import os
 import struct
+import subprocess
+import sys
 
 import numpy as np
 import pytest
@@ -32,7 +34,7 @@ from hypothesis import HealthCheck, event, given, settings
 from hypothesis import strategies as st
 
 import zorvane
-from reliability import (ELLIPTIC_MESSAGES, FLUX_MAPS, RAISES_NUMERIC, length_message,
+from reliability import (ELLIPTIC_MESSAGES, FLUX_MAPS, RAISES_NUMERIC, SANITIZED, length_message,
                          panic_exception_type, scaled)
 from signatures import SIGNATURES
 
@@ -622,3 +624,76 @@ def test_a_sequence_claiming_an_absurd_length():
     seq = CustomSequence([0.5, 1.0, 2.0], "huge", "ok", None, "ValueError")
     assert same_result(zorvane.witt_mao_magnification(seq, 1.0, 0.1),
                        zorvane.witt_mao_magnification([0.5, 1.0, 2.0], 1.0, 0.1))
+
+
+ENDLESS = r'''
+import itertools, resource, zorvane
+
+class Endless:
+    """A sequence that never ends: its items outgrow any memory."""
+    def __len__(self):
+        return 3
+    def __getitem__(self, i):
+        return 0.5
+    def __iter__(self):
+        return itertools.repeat(0.5)
+
+def vm_size():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[0]) * resource.getpagesize()
+
+zorvane.witt_mao_magnification([0.5] * 1000, 1.0, 0.1)     # the pool exists beforehand
+limit = vm_size() + 400 * 2**20
+resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+for name in ("witt_mao_magnification", "integrated_heyrovsky_magnification"):
+    try:
+        getattr(zorvane, name)(Endless(), 1.0, 0.1)
+    except MemoryError:
+        pass
+    else:
+        raise SystemExit(name + ": no MemoryError")
+print(zorvane.witt_mao_magnification([0.0, 2.0], 1.0, 0.1))
+'''
+
+
+@pytest.mark.skipif(SANITIZED, reason="an address-space limit does not work under a sanitizer")
+@pytest.mark.skipif(not os.path.exists("/proc/self/statm"), reason="needs /proc")
+def test_a_sequence_outgrowing_memory_raises_memory_error():
+    proc = subprocess.run([sys.executable, "-c", ENDLESS], capture_output=True, text=True, timeout=120)
+    assert proc.returncode == 0, proc.stderr
+    assert proc.stdout.strip() == repr(zorvane.witt_mao_magnification([0.0, 2.0], 1.0, 0.1))
+
+
+RESULT_OUTGROWS_MEMORY = r'''
+import resource, zorvane
+
+def vm_size():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[0]) * resource.getpagesize()
+
+l = [0.5] * 100_000
+re = [1.0 + k for k in range(100)]
+zorvane.witt_mao_magnification(l, 1.0, 0.1)
+# room for the 10 million doubles of the computation, not for 10 million Python floats
+limit = vm_size() + 200 * 2**20
+resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+try:
+    zorvane.multi_witt_mao_magnification(l, re, [0.1])
+except BaseException as e:
+    print(type(e).__module__, type(e).__name__, str(e))
+print(zorvane.witt_mao_magnification([0.0, 2.0], 1.0, 0.1))
+'''
+
+
+@pytest.mark.skipif(SANITIZED, reason="an address-space limit does not work under a sanitizer")
+@pytest.mark.skipif(not os.path.exists("/proc/self/statm"), reason="needs /proc")
+def test_a_result_outgrowing_memory_is_an_assertion_failure_and_the_module_survives():
+    # Building the result list is the one allocation the module cannot turn
+    # into an ordinary error: it is reported as "Python API call failed".
+    proc = subprocess.run([sys.executable, "-c", RESULT_OUTGROWS_MEMORY], capture_output=True,
+                          text=True, timeout=120)
+    assert proc.returncode == 0, proc.stderr
+    lines = proc.stdout.strip().splitlines()
+    assert lines[0] == "pyo3_runtime PanicException Python API call failed"
+    assert lines[1] == repr(zorvane.witt_mao_magnification([0.0, 2.0], 1.0, 0.1))
+    assert "Python API call failed" in proc.stderr

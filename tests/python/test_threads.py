@@ -1,0 +1,140 @@
+"""Concurrency: eight Python threads calling all eight functions at once get
+exactly the single-thread results (values bit for bit, and the same
+exceptions for the failing calls), with the default pool and with a pool of
+one worker, and finish; a child forked after all that works too.
+
+Each scenario runs in a child process: the worker pool is created once per
+process (RAYON_NUM_THREADS is read then), and a hang must fail the test by a
+timeout instead of blocking the run."""
+
+import json
+import os
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+from reliability import SANITIZED, scaled
+
+ROUNDS = scaled(30, 3)
+TIMEOUT = 900 if SANITIZED else 180
+
+SCRIPT = textwrap.dedent(r'''
+    import json, os, random, sys, threading, zorvane
+
+    rounds, threads_n, switch = int(sys.argv[1]), int(sys.argv[2]), float(sys.argv[3])
+    z = zorvane
+    rng = random.Random(11)
+    l_long = [rng.uniform(0.0, 5.0) for _ in range(600)] + [0.0, 1.0, float("nan"), -1.0]
+    l_short = [0.0, 0.7, 1.0, 2.5]
+    table = ([0.0, 0.3, 0.6, 0.9, 1.0], [1.0, 0.9, 0.7, 0.5, 0.4])
+
+    class Boom:
+        def __float__(self):
+            raise ValueError("boom")
+
+    WORKLOAD = [
+        ("witt_mao_magnification", (l_long, 1.0, 0.01)),
+        ("witt_mao_magnification", (l_long[:50], 2.0, 0.3)),
+        ("multi_witt_mao_magnification", (l_long[:120], [1.0, 2.0, 0.5], [0.01, 0.1])),
+        ("heyrovsky_magnification", (0.5, 0.3, 1.0, 0.1)),
+        ("heyrovsky_magnification", (0.5, 0.5, 1.0, 0.1)),
+        ("heyrovsky_magnification", (2.0, 0.99, 10.0, 0.1)),
+        ("heyrovsky_magnification", (-0.5, 0.3, 1.0, 0.1)),                    # RuntimeError
+        ("integrated_witt_mao_magnification", (l_short[:2], 1.0, 0.05)),
+        ("integrated_heyrovsky_magnification", (l_short, 1.0, 0.05)),
+        ("integrated_flux_map_witt_mao_magnification", (l_short[:2], 1.0, 0.05, *table)),
+        ("integrated_flux_map_heyrovsky_magnification", (l_short[1:3], 1.0, 0.05, *table)),
+        ("discrete_flux_map_heyrovsky_magnification", (l_long[:40], 1.0, 0.05, *table)),
+        ("discrete_flux_map_heyrovsky_magnification", (l_short, 1.0, 0.05, [0.3, -1.0], [1.0, 1.0])),
+        ("discrete_flux_map_heyrovsky_magnification", (l_short, 1.0, 0.05, [0.3, 0.5], [1.0])),
+        ("witt_mao_magnification", ("abc", 1.0, 0.01)),                         # TypeError
+        ("witt_mao_magnification", ([0.5, Boom()], 1.0, 0.01)),                 # ValueError
+    ]
+
+    def encode(v):
+        if isinstance(v, float):
+            return v.hex()
+        return [encode(x) for x in v]
+
+    def run(item):
+        name, args = item
+        try:
+            return ["ok", encode(getattr(z, name)(*args))]
+        except BaseException as e:
+            return ["err", type(e).__name__, [str(a) for a in e.args]]
+
+    expected = [run(w) for w in WORKLOAD]      # single thread first
+    sys.setswitchinterval(switch)
+    mismatches, finished = [], [False] * threads_n
+    barrier = threading.Barrier(threads_n)
+
+    def worker(k):
+        order_rng = random.Random(k)
+        barrier.wait()
+        for _ in range(rounds):
+            order = list(range(len(WORKLOAD)))
+            order_rng.shuffle(order)
+            for i in order:
+                got = run(WORKLOAD[i])
+                if got != expected[i]:
+                    mismatches.append([k, i, got[:2]])
+        finished[k] = True
+
+    threads = [threading.Thread(target=worker, args=(k,)) for k in range(threads_n)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+
+    # a child forked now (the parent's pool exists) computes the same
+    sys.stderr.flush()
+    pid = os.fork()
+    if pid == 0:
+        ok = [run(w) for w in WORKLOAD] == expected
+        os._exit(0 if ok else 3)
+    child = os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1])
+    again = [run(w) for w in WORKLOAD] == expected
+    print(json.dumps({"expected": expected, "mismatches": mismatches[:20],
+                      "finished": all(finished), "child": child, "parent_after_fork": again}))
+''')
+
+
+def run_scenario(rounds, threads, switch, env_extra):
+    env = {k: v for k, v in os.environ.items() if k not in ("RAYON_NUM_THREADS", "RAYON_RS_NUM_CPUS")}
+    env.update(env_extra)
+    proc = subprocess.run([sys.executable, "-c", SCRIPT, str(rounds), str(threads), str(switch)],
+                          env=env, capture_output=True, text=True, timeout=TIMEOUT)
+    assert proc.returncode == 0, proc.stderr[-4000:]
+    return json.loads(proc.stdout.strip().splitlines()[-1])
+
+
+@pytest.fixture(scope="module")
+def single_thread_reference():
+    """The workload computed by one thread in a pool of one worker."""
+    return run_scenario(0, 1, 0.005, {"RAYON_NUM_THREADS": "1"})["expected"]
+
+
+def check_expected_kinds(expected):
+    kinds = [e[:2] if e[0] == "err" else e[:1] for e in expected]
+    # the failing entries of the workload fail the documented way
+    assert kinds.count(["ok"]) == 11
+    assert sorted(k[1] for k in kinds if k[0] == "err") == [
+        "PanicException", "RuntimeError", "RuntimeError", "TypeError", "ValueError"]
+
+
+@pytest.mark.parametrize("pool,switch", [
+    ("default", 0.005),
+    ("default", 1e-6),      # switch Python threads as often as the interpreter allows
+    ("1", 1e-6),
+    ("3", 0.005),
+], ids=["default-pool", "default-pool-fast-switching", "one-worker", "three-workers"])
+def test_eight_threads_get_the_single_thread_results(pool, switch, single_thread_reference):
+    env = {} if pool == "default" else {"RAYON_NUM_THREADS": pool}
+    out = run_scenario(ROUNDS, 8, switch, env)
+    check_expected_kinds(out["expected"])
+    assert out["expected"] == single_thread_reference     # independent of the pool size
+    assert out["finished"]
+    assert out["mismatches"] == []
+    assert out["child"] == 0 and out["parent_after_fork"]
