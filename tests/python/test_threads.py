@@ -138,3 +138,74 @@ def test_eight_threads_get_the_single_thread_results(pool, switch, single_thread
     assert out["finished"]
     assert out["mismatches"] == []
     assert out["child"] == 0 and out["parent_after_fork"]
+
+
+MUTATION_SCRIPT = textwrap.dedent(r'''
+    import json, re, sys, threading, time, zorvane
+
+    calls = int(sys.argv[1])
+    sys.setswitchinterval(1e-6)
+    VALUES = [0.5, 1.5, 2.5]
+
+    class Yields:
+        """An element whose conversion lets other threads run."""
+        def __init__(self, v):
+            self.v = v
+        def __float__(self):
+            time.sleep(0)
+            return self.v
+
+    allowed = {zorvane.witt_mao_magnification([v], 1.0, 0.1)[0] for v in VALUES}
+    shared = [Yields(v) for v in VALUES * 20]
+    stop = threading.Event()
+
+    def mutate():
+        k = 0
+        while not stop.is_set():
+            k += 1
+            op = k % 4
+            if op == 0:
+                shared.clear()
+            elif op == 1:
+                shared.extend(Yields(VALUES[k % 3]) for _ in range(k % 50))
+            elif op == 2:
+                shared[:] = [Yields(v) for v in VALUES * (k % 7)]
+            elif shared:
+                del shared[k % len(shared)]
+            time.sleep(0)
+
+    mutator = threading.Thread(target=mutate)
+    mutator.start()
+    wrong, longest, panics, tables = 0, 0, 0, 0
+    for _ in range(calls):
+        out = zorvane.witt_mao_magnification(shared, 1.0, 0.1)
+        longest = max(longest, len(out))
+        wrong += sum(1 for v in out if v not in allowed)
+        # bl and bf read at different moments: equal lengths or the length assertion
+        try:
+            out = zorvane.discrete_flux_map_heyrovsky_magnification([0.7], 1.0, 0.1, shared, shared)
+            tables += 1
+            wrong += len(out) != 1
+        except BaseException as e:
+            if type(e).__name__ != "PanicException" or not re.fullmatch(
+                    r"assertion `left == right` failed\n  left: \d+\n right: \d+", str(e)):
+                raise
+            panics += 1
+    stop.set()
+    mutator.join()
+    print(json.dumps({"wrong": wrong, "longest": longest, "panics": panics, "tables": tables}))
+''')
+
+
+def test_a_list_changed_by_another_thread_while_it_is_read():
+    # Elements whose __float__ lets another thread run: that thread empties,
+    # grows, replaces and shortens the list in the middle of the conversion.
+    # Every call returns values of elements that were in the list, or the
+    # length assertion when bl and bf were read at different lengths.
+    env = dict(os.environ, PYTHONFAULTHANDLER="1")
+    proc = subprocess.run([sys.executable, "-c", MUTATION_SCRIPT, str(scaled(3000, 100))], env=env,
+                          capture_output=True, text=True, timeout=TIMEOUT)
+    assert proc.returncode == 0, proc.stderr[-4000:]
+    out = json.loads(proc.stdout.strip().splitlines()[-1])
+    assert out["wrong"] == 0
+    assert out["longest"] > 0 and out["panics"] + out["tables"] == scaled(3000, 100)
