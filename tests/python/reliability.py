@@ -12,6 +12,23 @@ import zorvane
 SANITIZED = os.environ.get("ZORVANE_SANITIZED", "") not in ("", "0")
 
 
+def _asan_quarantine():
+    """Bytes of freed memory AddressSanitizer keeps mapped before reusing it
+    (its quarantine, 256 MiB unless ASAN_OPTIONS says otherwise): resident
+    memory may grow by that much without any leak."""
+    size = 256 * 2**20
+    for option in os.environ.get("ASAN_OPTIONS", "").replace(",", ":").split(":"):
+        key, _, value = option.partition("=")
+        if key.strip() == "quarantine_size_mb" and value.strip().lstrip("-").isdigit():
+            size = max(0, int(value)) * 2**20
+    return size
+
+
+# Resident-memory growth that a sanitizer run may show without a leak; leaks
+# proper are LeakSanitizer's business there.
+SANITIZER_RSS_SLACK = _asan_quarantine() if SANITIZED else 0
+
+
 def scaled(n, minimum=1):
     """n for an ordinary run, n / 20 (at least `minimum`) under a sanitizer."""
     return max(minimum, n // 20) if SANITIZED else n
