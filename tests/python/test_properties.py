@@ -347,7 +347,8 @@ bad_number = st.one_of(
 
 
 def numbers(bad_ratio):
-    """Mostly convertible values; `bad_ratio` of 1 in 2**k draws is not."""
+    """Mostly convertible values: `bad_ratio` kinds of good value for every
+    kind of value that must not convert."""
     return st.one_of(*([good_number] * bad_ratio + [bad_number]))
 
 
