@@ -58,7 +58,7 @@ CANARY = zorvane.witt_mao_magnification(*CANARY_ARGS)
 
 # --------------------------------------------------------------- test objects
 #
-# Arguments are described by plain, printable specs (what Hypothesis shows for
+# Arguments are described by plain, printable recipes (what Hypothesis shows for
 # a failing example) and built fresh for every call: some of them change
 # themselves or their container while they are read.
 
@@ -251,45 +251,45 @@ NON_SEQUENCES = {
 }
 
 
-def build(spec, probes):
-    """A fresh argument object from its spec; custom objects go to `probes`."""
-    kind = spec[0]
+def build(recipe, probes):
+    """A fresh argument object from its recipe; custom objects go to `probes`."""
+    kind = recipe[0]
     if kind == "plain":
-        return spec[1]
+        return recipe[1]
     if kind == "int":
-        return spec[1]
+        return recipe[1]
     if kind == "bool":
-        return spec[1]
+        return recipe[1]
     if kind == "wrong":
-        return WRONG_FLOATS[spec[1]]()
+        return WRONG_FLOATS[recipe[1]]()
     if kind == "floatsub":
-        return FloatSub(spec[1])
+        return FloatSub(recipe[1])
     if kind == "intsub":
-        obj = IntSubRaises(spec[1])
+        obj = IntSubRaises(recipe[1])
         obj.calls = 0
         probes.append(obj)
         return obj
     if kind == "non_sequence":
-        return NON_SEQUENCES[spec[1]]()
+        return NON_SEQUENCES[recipe[1]]()
     cls = {"floatobj": FloatObj, "raises": FloatRaises, "index": IndexObj}.get(kind)
     if cls is not None:
-        obj = cls(spec[1])
+        obj = cls(recipe[1])
         probes.append(obj)
         return obj
     if kind in ("list", "tuple", "list_subclass"):
-        items = [build(s, probes) for s in spec[1]]
+        items = [build(s, probes) for s in recipe[1]]
         if kind == "tuple":
             return tuple(items)
         return ListIterLies(items) if kind == "list_subclass" else items
     if kind == "clears_list":
         holder = []
-        holder.extend(build(s, probes) for s in spec[1])
+        holder.extend(build(s, probes) for s in recipe[1])
         clearer = ClearsList(holder, 0.75)
         probes.append(clearer)
-        holder.insert(spec[2] % (len(holder) + 1), clearer)
+        holder.insert(recipe[2] % (len(holder) + 1), clearer)
         return holder
     if kind == "ndarray":
-        _, dtype, values, layout = spec
+        _, dtype, values, layout = recipe
         with np.errstate(over="ignore"):    # 1e308 as float32 is inf, as intended
             a = np.array(values, dtype=dtype)
             if layout == "column":
@@ -300,24 +300,24 @@ def build(spec, probes):
                 return np.array(values[0] if values else 0.0, dtype=dtype)
             return a
     if kind == "array":
-        return array.array(spec[1], spec[2])
+        return array.array(recipe[1], recipe[2])
     if kind == "range":
-        return range(*spec[1])
+        return range(*recipe[1])
     if kind == "bytes":
-        return bytes(spec[1])
+        return bytes(recipe[1])
     if kind == "bytearray":
-        return bytearray(spec[1])
+        return bytearray(recipe[1])
     if kind == "custom":
-        _, items, len_mode, iter_mode, fail_at, exc = spec
+        _, items, len_mode, iter_mode, fail_at, exc = recipe
         obj = CustomSequence([build(s, probes) for s in items], len_mode, iter_mode, fail_at, exc)
         probes.append(obj)
         return obj
     if kind == "getitem_only":
-        _, items, fail_at, exc = spec
+        _, items, fail_at, exc = recipe
         obj = GetitemOnly([build(s, probes) for s in items], fail_at, exc)
         probes.append(obj)
         return obj
-    raise AssertionError(spec)
+    raise AssertionError(recipe)
 
 
 # ----------------------------------------------------------------- strategies
@@ -397,19 +397,19 @@ def odd_sequences(max_size):
     )
 
 
-def argument_specs(name):
-    """One spec per parameter; small sequences where each element costs a
+def argument_recipes(name):
+    """One recipe per parameter; small sequences where each element costs a
     quadrature."""
     max_len = 3 if name in INTEGRATED else 6
-    specs = []
+    recipes = []
     for param, kind in SIGNATURES[name]:
         if kind == "float":
-            specs.append(numbers(14))
+            recipes.append(numbers(14))
         else:
             size = 3 if (name == "multi_witt_mao_magnification" and param != "l") or param in ("bl", "bf") \
                 else max_len
-            specs.append(st.one_of(*([good_sequences(size)] * 10 + [odd_sequences(size)])))
-    return st.tuples(*specs)
+            recipes.append(st.one_of(*([good_sequences(size)] * 10 + [odd_sequences(size)])))
+    return st.tuples(*recipes)
 
 
 # ------------------------------------------------------------------ reference
@@ -511,22 +511,22 @@ def check_canary():
 @PROFILE
 @given(data=st.data())
 def test_every_call_returns_its_shape_or_the_documented_exception(name, data):
-    specs = data.draw(argument_specs(name), label="specs")
+    recipes = data.draw(argument_recipes(name), label="recipes")
     fn = getattr(zorvane, name)
     params = SIGNATURES[name]
 
     # What the interpreter makes of each argument, first failure in order.
     converted, failure = [], None
-    for (param, kind), spec in zip(params, specs):
-        obj = build(spec, [])
+    for (param, kind), recipe in zip(params, recipes):
+        obj = build(recipe, [])
         r = reference_float(obj) if kind == "float" else reference_sequence(obj)
         if r[0] == "err":
             failure = (len(converted), param, r[1])
             break
         converted.append(r[1])
 
-    probes = [[] for _ in specs]
-    args = [build(spec, probes[i]) for i, spec in enumerate(specs)]
+    probes = [[] for _ in recipes]
+    args = [build(recipe, probes[i]) for i, recipe in enumerate(recipes)]
     got = outcome(fn, args)
     event("raised " + type(got[1]).__name__ if got[0] == "err" else "returned")
 
