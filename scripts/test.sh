@@ -21,16 +21,22 @@ cmake -S . -B build/cpp -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON \
 cmake --build build/cpp
 ctest --test-dir build/cpp --output-on-failure -j2
 
-echo "== Worker pool under ThreadSanitizer"
-# Only the pool's test programs are built and run with the sanitizer; any race
-# report fails the run.
+echo "== Worker pool and models under ThreadSanitizer"
+# The pool's test programs and the models' (which map the disk, ring and
+# integrated forms over the pool) are built and run with the sanitizer; any
+# race report fails the run. The models run on four workers, so that pieces
+# really run concurrently whatever the number of CPUs.
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON \
       -DZORVANE_BUILD_MODULE=OFF -DZORVANE_SANITIZE=thread -DPython_EXECUTABLE="$PY" >/dev/null
-cmake --build build/tsan -j2 --target test_parallel_map test_parallel_pool_size
+cmake --build build/tsan -j2 --target test_parallel_map test_parallel_pool_size test_models
 for t in test_parallel_map test_parallel_pool_size; do
     TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" build/tsan/$t --gtest_brief=1
 done
+RAYON_NUM_THREADS=4 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" build/tsan/test_models --gtest_brief=1
 
 echo "== Python module (pytest)"
 # Run from the tests folder so that the installed module, not the source tree, is imported.
 "$PY" -m pytest -q tests/python
+
+# --- Second build under AddressSanitizer + UndefinedBehaviorSanitizer --------
+bash scripts/test_sanitizers.sh

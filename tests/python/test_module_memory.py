@@ -20,7 +20,13 @@ import pytest
 
 import zorvane
 
-REPEATS = 100_000
+# Under AddressSanitizer (ZORVANE_SANITIZED=1) the C heap is the sanitizer's
+# own allocator, which mallinfo2 does not see and which holds freed blocks in
+# quarantine, so only the reference counts and Python's blocks are checked
+# there, over fewer calls: 10 000 still turn a leak of one block per call
+# into twenty times the bound.
+SANITIZED = os.environ.get("ZORVANE_SANITIZED") == "1"
+REPEATS = 10_000 if SANITIZED else 100_000
 HEAP_BOUND = 256 * 1024     # bytes of C heap growth tolerated after 100 000 calls
 BLOCKS_BOUND = 500          # Python small-object blocks tolerated
 
@@ -167,14 +173,16 @@ def test_repeated_failure_does_not_grow_memory(label, fn, args, kwargs, exc, qui
     repeat(fn, args, kwargs, exc, REPEATS)
     gc.collect()
     heap1, blocks1 = heap_in_use(), sys.getallocatedblocks()
-    assert heap1 - heap0 < HEAP_BOUND, f"C heap grew by {heap1 - heap0} bytes"
+    if not SANITIZED:
+        assert heap1 - heap0 < HEAP_BOUND, f"C heap grew by {heap1 - heap0} bytes"
     assert blocks1 - blocks0 < BLOCKS_BOUND, f"{blocks1 - blocks0} Python blocks more"
     assert [sys.getrefcount(a) for a in watched] == refs
 
 
 def test_repeated_resumed_panics_do_not_grow_memory():
     """The PanicException road (notice lines, traceback printing, a new
-    exception), repeated 10 000 times (each round formats a traceback) in a
+    exception), repeated 10 000 times (1 000 under sanitizers; each round
+    formats a traceback) in a
     child process whose standard error is discarded."""
     pytest.importorskip("_testcapi")
     here = os.path.dirname(__file__)
@@ -214,9 +222,13 @@ def test_repeated_resumed_panics_do_not_grow_memory():
                           stderr=subprocess.DEVNULL, text=True, timeout=300)
     assert proc.returncode == 0
     result = json.loads(proc.stdout.strip().splitlines()[-1])
-    assert result["heap"] < HEAP_BOUND and result["blocks"] < BLOCKS_BOUND, result
+    assert result["blocks"] < BLOCKS_BOUND, result
+    if not SANITIZED:
+        assert result["heap"] < HEAP_BOUND, result
 
 
+@pytest.mark.skipif(SANITIZED, reason="ASan's allocator keeps freed blocks mapped (quarantine), "
+                    "so the peak address space does not measure the reservation")
 def test_implausible_length_reserves_little():
     """A __len__ claiming 2**28 elements (2 GiB of doubles) for a sequence of
     three must not make the conversion map that much memory, even briefly."""
