@@ -1,0 +1,102 @@
+// Inputs on which the coverage-guided fuzzers (fuzz/) found wrong results,
+// written out with their decoded arguments. The byte inputs themselves are kept
+// in fuzz/regressions/ and replayed by fuzz/run.sh. References: mpmath at 40
+// digits.
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "ellip/elliprc.hpp"
+#include "ellip/elliprd.hpp"
+#include "ellip/elliprf.hpp"
+#include "ellip/elliprj.hpp"
+#include "models/heyrovsky.hpp"
+#include "models/witt_mao.hpp"
+
+namespace {
+
+using namespace zorvane::ellip;
+using zorvane::Result;
+
+constexpr double EPS = 2.220446049250313e-16;
+
+struct Finding {
+    const char* name;
+    Result<double> (*call)();
+    double reference;  // mpmath, rounded to double
+    double tolerance;  // relative
+};
+
+class FuzzFinding : public ::testing::TestWithParam<Finding> {};
+
+TEST_P(FuzzFinding, AgreesWithMpmath) {
+    const Finding& f = GetParam();
+    const auto r = f.call();
+    ASSERT_TRUE(r.has_value()) << r.error().message;
+    if (std::isinf(f.reference)) {
+        EXPECT_EQ(*r, f.reference);
+    } else {
+        EXPECT_NEAR(*r, f.reference, f.tolerance * std::fabs(f.reference)) << f.name;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ellip, FuzzFinding,
+    ::testing::Values(
+        // x − y overflowed: NaN.
+        Finding{"rc_difference_overflows", [] { return elliprc(DBL_MAX, -1e300); },
+                7.60507586658037292021009209619e-154, 4 * EPS},
+        // The logarithm's quotient overflowed: +inf (also through RF(x, y, y)).
+        Finding{"rc_log_quotient_overflows", [] { return elliprc(DBL_MAX, 1.4821969375237396e-323); },
+                5.42411732957098051916486459813e-152, 4 * EPS},
+        Finding{"rf_equal_pair_log_quotient_overflows",
+                [] { return elliprf(DBL_MAX, 1.4821969375237396e-323, 1.4821969375237396e-323); },
+                5.42411732957098051916486459813e-152, 4 * EPS},
+        // The AGM form of RD with a subnormal z met ∞ − ∞: NaN.
+        Finding{"rd_agm_subnormal_z_overflows", [] { return elliprd(0.0, 0.1, 1.072122451475505e-321); },
+                std::numeric_limits<double>::infinity(), 0.0},
+        Finding{"rd_agm_subnormal_z_finite", [] { return elliprd(0.0, 1.157920892373172e+77, 4.9406564584124654e-324); },
+                1.78442029017333194905015713873e+285, 1e-12},
+        // The closed form of RJ(x, x, x, p) cancels as p nears x: −6 here.
+        Finding{"rj_equal_arguments_p_one_ulp_below", [] { return elliprj(0.9, 0.9, 0.9, std::nextafter(0.9, 0.0)); },
+                1.17121394821051090704691697419, 2 * EPS},
+        Finding{"rj_equal_arguments_p_below", [] { return elliprj(2.0, 2.0, 2.0, 1.9); },
+                0.364554160206899325240848580457, 4 * EPS},
+        Finding{"rj_equal_arguments_p_above", [] { return elliprj(2.0, 2.0, 2.0, 2.1); },
+                0.34331144289779109291865063006, 4 * EPS},
+        Finding{"rj_equal_arguments_small", [] { return elliprj(1e-3, 1e-3, 1e-3, 1.2e-3); },
+                28297.6287236534883092916257332, 4 * EPS},
+        Finding{"rj_equal_arguments_p_near", [] { return elliprj(5.0, 5.0, 5.0, 4.999999); },
+                0.0894427298331194146596070043915, 4 * EPS},
+        // Radii so small that l·r and (l + r)² underflow gave n = 0/0 and the
+        // RJ convergence error; the ring is a point at separation l, whose
+        // magnification is the point-lens A(u), u = l·rstar/re.
+        Finding{"ring_underflowing_radii",
+                [] { return zorvane::models::heyrovsky_magnification(1e-300, 1.4821969375237396e-323,
+                                                                     1.4821969375237396e-323, 2.0181593501323239e-319); },
+                7.34430082256169194286800943589e+295, 1e-9}),
+    [](const ::testing::TestParamInfo<Finding>& info) { return std::string(info.param.name); });
+
+// A ring through the lens is +inf also when l is subnormal (the band around
+// r = l, relative to l, is empty there); it used to end in the RJ convergence error.
+TEST(FuzzFinding, RingThroughLensAtSubnormalSeparation) {
+    const double tiny = 4.9406564584124654e-324;
+    const auto r = zorvane::models::heyrovsky_magnification(tiny, tiny, tiny, tiny);
+    ASSERT_TRUE(r.has_value()) << r.error().message;
+    EXPECT_EQ(*r, std::numeric_limits<double>::infinity());
+}
+
+// A negative separation has no magnification, also when its product with rho
+// underflows to −0.
+TEST(FuzzFinding, NegativeSubnormalSeparationIsNaN) {
+    for (const double x : {-3.9031186021458477e-322, -4.9406564584124654e-324}) {
+        for (const double rho : {1e-8, 0.01, 1.0}) {
+            EXPECT_TRUE(std::isnan(zorvane::models::witt_mao_element(x, rho, rho * rho))) << x << " " << rho;
+        }
+    }
+}
+
+}  // namespace
