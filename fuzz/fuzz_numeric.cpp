@@ -226,8 +226,11 @@ void fuzz_interp(Input& in) {
 
     // Inside a strictly ascending table of moderate numbers the value lies
     // between the smallest and largest ordinate, up to the rounding of the
-    // slope-intercept form.
+    // slope-intercept form. (The search runs over all of x, also beyond n, so
+    // all of x must ascend.)
     if (!(xp >= x[0] && xp <= x[n - 1])) return;
+    for (std::size_t i = 0; i + 1 < x.size(); ++i)
+        if (!(x[i] < x[i + 1])) return;
     double lo = INF, hi = -INF, slack = 0.0;
     for (std::size_t i = 0; i < n; ++i) {
         if (!(std::isfinite(x[i]) && std::isfinite(y[i]) && std::fabs(x[i]) < 1e100 && std::fabs(y[i]) < 1e100)) return;
@@ -238,11 +241,21 @@ void fuzz_interp(Input& in) {
     for (std::size_t i = 0; i + 1 < n; ++i) {
         const double slope = (y[i + 1] - y[i]) / (x[i + 1] - x[i]);
         if (!std::isfinite(slope)) return;  // abscissas too close: the slope overflows
-        slack = std::max(slack, 8.0 * EPS * ((std::fabs(x[i]) + std::fabs(xp)) * std::fabs(slope) + std::fabs(y[i])));
+        // (A subnormal slope is rounded in absolute terms, to DBL_TRUE_MIN.)
+        slack = std::max(slack, 8.0 * ((std::fabs(x[i]) + std::fabs(xp)) * (EPS * std::fabs(slope) + DBL_TRUE_MIN) +
+                                       EPS * std::fabs(y[i])));
     }
     if (!std::isfinite(slack)) return;
     slack += 1e-300;  // subnormal ordinates round in absolute terms
-    if (!(v >= lo - slack && v <= hi + slack)) violated("interp", {xp, v, lo, hi}, "value outside the ordinates");
+    if (!(v >= lo - slack && v <= hi + slack)) {
+        std::string table;
+        for (std::size_t i = 0; i < x.size() || i < y.size(); ++i) {
+            char buf[80];
+            std::snprintf(buf, sizeof buf, " (%.17g, %.17g)", i < x.size() ? x[i] : NaN, i < y.size() ? y[i] : NaN);
+            table += buf;
+        }
+        violated("interp", {xp, v, lo, hi}, "value outside the ordinates; table" + table);
+    }
 }
 
 // The integrands of the quadrature target.

@@ -58,9 +58,10 @@ inline Result<double> elliprd(double x, double y, double z) noexcept {
         const double y0 = std::sqrt(z);
         const auto [a, b, s] = agm_with_sum(x0, y0);
         const double r = 3.0 * (PI / (a + b)) * ((x0 + 3.0 * y0) / ((4.0 * z) * (x0 + y0)) - s / (z * (y - z)));
-        // A subnormal z makes both terms overflow (∞ − ∞) although their
-        // difference may be finite: take the common factor 1/z out last.
-        if (std::isnan(r) && !std::isnan(y) && !std::isnan(z)) {
+        // With z tiny against y, z·(y − z) underflows (or, for a subnormal z,
+        // both terms overflow: ∞ − ∞) although the value may be finite: take
+        // the common factor 1/z out last.
+        if (!std::isfinite(r) && std::isfinite(y) && std::isfinite(z)) {
             return 3.0 * (PI / (a + b)) * ((x0 + 3.0 * y0) / (4.0 * (x0 + y0)) - s / (y - z)) / z;
         }
         return r;

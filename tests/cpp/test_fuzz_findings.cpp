@@ -13,6 +13,7 @@
 #include "ellip/elliprd.hpp"
 #include "ellip/elliprf.hpp"
 #include "ellip/elliprj.hpp"
+#include "ellip/legendre/ellippi.hpp"
 #include "models/heyrovsky.hpp"
 #include "models/witt_mao.hpp"
 
@@ -60,6 +61,22 @@ INSTANTIATE_TEST_SUITE_P(
                 std::numeric_limits<double>::infinity(), 0.0},
         Finding{"rd_agm_subnormal_z_finite", [] { return elliprd(0.0, 1.157920892373172e+77, 4.9406564584124654e-324); },
                 1.78442029017333194905015713873e+285, 1e-12},
+        // z·(y − z) underflowed to 0: −inf where the value is finite, or +inf.
+        Finding{"rd_agm_product_underflows", [] { return elliprd(0.0, 1e-70, 1e-260); },
+                3.00000000000000012217320776012e+295, 1e-13},
+        Finding{"rj_through_rd_agm_product_underflows", [] { return elliprj(0.0, 1e-70, 1e-260, 1e-260); },
+                3.00000000000000012217320776012e+295, 1e-13},
+        Finding{"rd_agm_product_underflows_overflowing_value",
+                [] { return elliprd(0.0, 8.6361685550944465e-78, 1.3100039655023898e-284); },
+                std::numeric_limits<double>::infinity(), 0.0},
+        // Π(n, m) with m near a negative n: the transformation to a positive
+        // characteristic divided a cancelling difference by m − n (−34 here).
+        Finding{"pi_negative_n_near_m", [] { return ellippi(-0.049999999999999899, -0.049999999999999996); },
+                1.51452470139893797855258264501, 4 * EPS},
+        Finding{"pi_negative_n_near_m_moderate", [] { return ellippi(-100.0, -120.0); },
+                0.0979365991410024576048508759613, 4 * EPS},
+        Finding{"pi_huge_negative_n_near_m", [] { return ellippi(-1.4679178779048806e+115, -1.4679178779048922e+115); },
+                2.6100517609618276051598403443e-58, 1e-12},
         // The closed form of RJ(x, x, x, p) cancels as p nears x: −6 here.
         Finding{"rj_equal_arguments_p_one_ulp_below", [] { return elliprj(0.9, 0.9, 0.9, std::nextafter(0.9, 0.0)); },
                 1.17121394821051090704691697419, 2 * EPS},
