@@ -154,8 +154,10 @@ void fuzz_flux_map(Input& in, int form) {
         const double v = (*r)[i];
         if (form == 2) {
             // Rings not through the lens, with finite weights, sum to a number.
+            // (A ring of subnormal radius around the lens is +inf, and +inf
+            // times a zero weight NaN, as the sum is defined.)
             bool through = false;
-            for (double b : t.bl) through = through || b == ls[i];
+            for (double b : t.bl) through = through || b == ls[i] || !ordinary(b);
             if (!through && std::isnan(v)) violated(routine, {ls[i], re, rstar}, "NaN for valid rings");
             continue;
         }

@@ -26,8 +26,9 @@ Result<double> heyrovsky_magnification(double l, double r, double re, double rst
 
     // A ring through the lens: +inf, as the expansion below gives it. Said
     // here because for a subnormal l the band, relative to l, is empty and the
-    // expansion's terms would meet 0·inf.
-    if (gap == 0.0 && l > 0.0) return std::numeric_limits<double>::infinity();
+    // expansion's terms would meet 0·inf; and l = r = 0, a ring shrunk to a
+    // point on the lens, is +inf as well (the forms below meet 0/0 there).
+    if (gap == 0.0 && l >= 0.0) return std::numeric_limits<double>::infinity();
 
     if (gap < kDegenerateBand * l) {
         // Ring through the lens's neighbourhood: m and n tend to 1 together, and
@@ -48,7 +49,12 @@ Result<double> heyrovsky_magnification(double l, double r, double re, double rst
     const double d = delta * delta;
     const double s = l + r;
     const double big_d = d + g * 4.0;
-    const double k = ((c * 4.0) / s) * std::sqrt((l * r) / big_d);
+    double k = ((c * 4.0) / s) * std::sqrt((l * r) / big_d);
+    // For radii near the bottom of the range 4c/s overflows while l·r
+    // underflows (∞·0); the same k through ratios that stay in range.
+    if (std::isnan(k) && !std::isnan(s) && !std::isnan(big_d)) {
+        k = ((c * 4.0) * std::sqrt((l / s) * (r / s))) / std::sqrt(big_d);
+    }
     const double m = k * k;
     const auto big_k = ellip::ellipk(m);
     if (!big_k) return std::unexpected(big_k.error());

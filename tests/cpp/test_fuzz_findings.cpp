@@ -106,6 +106,30 @@ TEST(FuzzFinding, RingThroughLensAtSubnormalSeparation) {
     EXPECT_EQ(*r, std::numeric_limits<double>::infinity());
 }
 
+// A ring of radius 0 on the lens is a point source on it: +inf, like a ring
+// through the lens (it used to end in the RJ convergence error).
+TEST(FuzzFinding, ZeroRingOnTheLensIsInfinite) {
+    for (const double c : {0.01, 1.0, 65.86328125}) {
+        const auto r = zorvane::models::heyrovsky_magnification(0.0, 0.0, c, 1.0);
+        ASSERT_TRUE(r.has_value()) << r.error().message;
+        EXPECT_EQ(*r, std::numeric_limits<double>::infinity()) << c;
+    }
+}
+
+// A ring around the lens so small that 4c/s overflows and l·r, s² underflow
+// (∞·0, 0/0: the RJ convergence error) is the point lens at u = r/c.
+TEST(FuzzFinding, TinyRingAroundTheLensIsThePointLens) {
+    for (const double r : {1e-300, 1e-305}) {
+        const auto v = zorvane::models::heyrovsky_magnification(0.0, r, 1.0, 1.0);
+        ASSERT_TRUE(v.has_value()) << v.error().message;
+        EXPECT_NEAR(*v * r, 1.0, 1e-14) << r;  // A(u) = 1/u to double precision
+    }
+    // Subnormal radius: the point-lens value overflows.
+    const auto v = zorvane::models::heyrovsky_magnification(0.0, 2.6e-322, 1.0, 1.0);
+    ASSERT_TRUE(v.has_value()) << v.error().message;
+    EXPECT_EQ(*v, std::numeric_limits<double>::infinity());
+}
+
 // A negative separation has no magnification, also when its product with rho
 // underflows to −0.
 TEST(FuzzFinding, NegativeSubnormalSeparationIsNaN) {
