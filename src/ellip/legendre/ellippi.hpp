@@ -101,8 +101,9 @@ inline Result<double> ellippi(double n, double m) noexcept {
     // With m close to a negative n the transformation below divides a
     // difference that cancels by m − n (ellippi(−0.0499999999999999, −0.05)
     // came out as −34 instead of 1.6). There the direct form, whose two terms
-    // do not cancel for such n, is used.
-    if (m != n && std::fabs(m - n) < 0.5 * std::fabs(n)) return ellippi_vc(n, m, 1.0 - n);
+    // do not cancel for such n, is used (up to |n| = 1e150: beyond, n·RJ
+    // overflows before it is scaled back).
+    if (m != n && std::fabs(m - n) < 0.5 * std::fabs(n) && n > -1e150) return ellippi_vc(n, m, 1.0 - n);
     if (m == n) {
         const auto e = ellipe(m);
         if (!e) return e;
