@@ -57,7 +57,14 @@ inline Result<double> elliprd(double x, double y, double z) noexcept {
         const double x0 = std::sqrt(y);
         const double y0 = std::sqrt(z);
         const auto [a, b, s] = agm_with_sum(x0, y0);
-        return 3.0 * (PI / (a + b)) * ((x0 + 3.0 * y0) / ((4.0 * z) * (x0 + y0)) - s / (z * (y - z)));
+        const double r = 3.0 * (PI / (a + b)) * ((x0 + 3.0 * y0) / ((4.0 * z) * (x0 + y0)) - s / (z * (y - z)));
+        // With z tiny against y, z·(y − z) underflows (or, for a subnormal z,
+        // both terms overflow: ∞ − ∞) although the value may be finite: take
+        // the common factor 1/z out last.
+        if (!std::isfinite(r) && std::isfinite(y) && std::isfinite(z)) {
+            return 3.0 * (PI / (a + b)) * ((x0 + 3.0 * y0) / (4.0 * (x0 + y0)) - s / (y - z)) / z;
+        }
+        return r;
     }
 
     const double dx = a0 - x, dy = a0 - y, dz = a0 - z;

@@ -1,6 +1,7 @@
 #include "models/heyrovsky.hpp"
 
 #include <cmath>
+#include <limits>
 
 #include "ellip/legendre/ellipk.hpp"
 #include "ellip/legendre/ellippi.hpp"
@@ -23,6 +24,12 @@ Result<double> heyrovsky_magnification(double l, double r, double re, double rst
     const double delta = r - l;
     const double gap = std::fabs(r - l);
 
+    // A ring through the lens: +inf, as the expansion below gives it. Said
+    // here because for a subnormal l the band, relative to l, is empty and the
+    // expansion's terms would meet 0·inf; and l = r = 0, a ring shrunk to a
+    // point on the lens, is +inf as well (the forms below meet 0/0 there).
+    if (gap == 0.0 && l >= 0.0) return std::numeric_limits<double>::infinity();
+
     if (gap < kDegenerateBand * l) {
         // Ring through the lens's neighbourhood: m and n tend to 1 together, and
         // the expansion of the elliptic form to first order in delta/l is used.
@@ -42,11 +49,19 @@ Result<double> heyrovsky_magnification(double l, double r, double re, double rst
     const double d = delta * delta;
     const double s = l + r;
     const double big_d = d + g * 4.0;
-    const double k = ((c * 4.0) / s) * std::sqrt((l * r) / big_d);
+    double k = ((c * 4.0) / s) * std::sqrt((l * r) / big_d);
+    // For radii near the bottom of the range 4c/s overflows while l·r
+    // underflows (∞·0); the same k through ratios that stay in range.
+    if (std::isnan(k) && !std::isnan(s) && !std::isnan(big_d)) {
+        k = ((c * 4.0) * std::sqrt((l / s) * (r / s))) / std::sqrt(big_d);
+    }
     const double m = k * k;
     const auto big_k = ellip::ellipk(m);
     if (!big_k) return std::unexpected(big_k.error());
-    const double n = ((l * 4.0) * r) / (s * s);
+    double n = ((l * 4.0) * r) / (s * s);
+    // For radii near the bottom of the range l·r and s² underflow to 0/0: the
+    // same quotient as a product of two ratios in [0, 1].
+    if (std::isnan(n) && !std::isnan(s)) n = (4.0 * (l / s)) * (r / s);
     const auto big_p = ellip::ellippi(n, m);
     if (!big_p) return std::unexpected(big_p.error());
     const double h = (4.0 / (s * std::sqrt(big_d))) * ((g + g) * *big_k + d * *big_p);

@@ -25,6 +25,9 @@ constexpr double kEdgeBand = 1e-5;
 }  // namespace
 
 double witt_mao_element(double x, double rho, double rho2) noexcept {
+    // No value for a NaN or negative separation. (Below, a negative x whose
+    // product with rho underflows to −0 would otherwise pass as the centre.)
+    if (!(x >= 0.0)) return kNaN;
     const double u = x * rho;
     if (std::fabs(u - rho) < kEdgeBand * rho) {
         // Lens on the limb: the limit of the elliptic form as u -> rho, where

@@ -5,7 +5,8 @@
 //
 // the Cauchy principal value for n > 1. Every case reduces to Carlson's forms:
 //  * 0 < n < 1:  Π = RF(0, 1 − m, 1) + (n/3)·RJ(0, 1 − m, 1, 1 − n)  (ellippi_vc);
-//  * n < 0: the characteristic is moved to N = (m − n)/(1 − n) < 1 with
+//  * n < 0 with m within n/2 of n: the same form (the one below cancels there);
+//  * other n < 0: the characteristic is moved to N = (m − n)/(1 − n) < 1 with
 //        Π(n, m) = [m K(m) − (1 − m)·n/(1 − n)·Π(N, m)] / (m − n),
 //    N's complement (1 − m)/(1 − n) being passed on so that it never cancels;
 //  * n > 1: Π(n, m) = −(m/(3n))·RJ(0, 1 − m, 1, 1 − m/n);
@@ -97,6 +98,12 @@ inline Result<double> ellippi(double n, double m) noexcept {
         return ellipk(m);
     }
     if (n > 0.0) return ellippi_vc(n, m, 1.0 - n);
+    // With m close to a negative n the transformation below divides a
+    // difference that cancels by m − n (ellippi(−0.0499999999999999, −0.05)
+    // came out as −34 instead of 1.6). There the direct form, whose two terms
+    // do not cancel for such n, is used (up to |n| = 1e150: beyond, n·RJ
+    // overflows before it is scaled back).
+    if (m != n && std::fabs(m - n) < 0.5 * std::fabs(n) && n > -1e150) return ellippi_vc(n, m, 1.0 - n);
     if (m == n) {
         const auto e = ellipe(m);
         if (!e) return e;
