@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Installs zorvane into .venv and runs the main example.
+# Installs zorvane with what the examples need (matplotlib, Dask) into .venv and
+# runs the main example: a light curve through a finite source, written to
+# examples/light_curve.png.
 set -euo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/venv.sh"
-"$PY" -m pip install -q "$ZORVANE_ROOT"
-cd "$ZORVANE_ROOT" && "$PY" examples/light_curve.py
+"$PY" -m pip install -q "$ZORVANE_ROOT[examples]"
+cd "$ZORVANE_ROOT" && "$PY" examples/light_curve.py "$@"

@@ -1,0 +1,62 @@
+"""The examples run as written (the survey on fewer events) and say what they should."""
+
+import math
+import pathlib
+import re
+import subprocess
+import sys
+
+import pytest
+
+EXAMPLES = pathlib.Path(__file__).resolve().parents[2] / "examples"
+if not EXAMPLES.is_dir():
+    pytest.skip("the examples folder is not next to the tests", allow_module_level=True)
+
+
+def run(script, *args, timeout=180):
+    out = subprocess.run([sys.executable, str(EXAMPLES / script), *map(str, args)],
+                         capture_output=True, text=True, timeout=timeout, cwd=EXAMPLES.parent)
+    assert out.returncode == 0, out.stderr
+    return out.stdout
+
+
+def test_light_curve(tmp_path):
+    pytest.importorskip("matplotlib")
+    png = tmp_path / "curve.png"
+    text = run("light_curve.py", "-o", png)
+    with open(png, "rb") as f:
+        assert f.read(8) == b"\x89PNG\r\n\x1a\n"
+    assert 10_000 < png.stat().st_size < 150_000
+    # the peak row: u = u0 = 0.02, l = 0.4; the point source is 50.0075...
+    row = next(line.split() for line in text.splitlines() if line.split()[:1] == ["0.0000"])
+    l, point, uniform, disks, rings = map(float, row[1:])
+    assert l == 0.4
+    u0 = 0.02
+    assert point == round((u0**2 + 2) / (u0 * math.sqrt(u0**2 + 4)), 3)
+    # the finite source caps the peak; limb darkening brightens the centre
+    assert uniform < disks < point
+    assert abs(disks - rings) < 1e-3
+    agree = float(re.search(r"families agree to (\S+) ", text).group(1))
+    assert agree < 1e-5
+
+
+def test_committed_plot_is_modest():
+    png = EXAMPLES / "light_curve.png"
+    if not png.exists():
+        pytest.skip("no committed plot here (source archive)")
+    assert png.stat().st_size < 150_000
+
+
+def _checksum(text):
+    return re.search(r"^checksum ([0-9a-f]{64})$", text, re.M).group(1)
+
+
+def test_survey_backends_agree():
+    pytest.importorskip("distributed")
+    small = ("--events", 12, "--epochs", 60, "--workers", 2)
+    serial = run("survey.py", *small, "--backend", "serial")
+    assert serial.startswith("12 events x 60 epochs, backend serial")
+    for backend in ("processes", "dask"):
+        text = run("survey.py", *small, "--backend", backend)
+        assert f"backend {backend} on 2 local worker process(es)" in text
+        assert _checksum(text) == _checksum(serial), backend
