@@ -5,6 +5,7 @@ ThreadSanitizer): everything is many times slower there and the C heap belongs
 to the sanitizer's allocator, so the loop counts shrink through `scaled` and
 heap statistics of glibc are not consulted."""
 
+import ctypes
 import os
 
 import zorvane
@@ -27,6 +28,32 @@ def _asan_quarantine():
 # Resident-memory growth that a sanitizer run may show without a leak; leaks
 # proper are LeakSanitizer's business there.
 SANITIZER_RSS_SLACK = _asan_quarantine() if SANITIZED else 0
+
+
+class _MallInfo2(ctypes.Structure):
+    _fields_ = [(n, ctypes.c_size_t) for n in (
+        "arena", "ordblks", "smblks", "hblks", "hblkhd", "usmblks", "fsmblks",
+        "uordblks", "fordblks", "keepcost")]
+
+
+_libc = None
+if not SANITIZED:
+    try:
+        _libc = ctypes.CDLL(None)
+        _libc.mallinfo2.restype = _MallInfo2
+        _libc.mallinfo2.argtypes = []
+    except (OSError, AttributeError):
+        _libc = None
+
+
+def heap_in_use():
+    """Bytes of C heap in use (glibc mallinfo2: small blocks and mmapped ones,
+    where C++ vectors and large Python buffers live); 0 where glibc's counters
+    are unavailable or belong to no allocator in use (sanitizer runs)."""
+    if _libc is None:
+        return 0
+    info = _libc.mallinfo2()
+    return info.uordblks + info.hblkhd
 
 
 def scaled(n, minimum=1):

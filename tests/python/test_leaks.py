@@ -19,7 +19,6 @@ microseconds on a loaded machine): those run 20 000 times, still enough for
 the heap bound to catch one leaked allocation per call."""
 
 import contextlib
-import ctypes
 import gc
 import os
 import sys
@@ -28,7 +27,7 @@ import numpy as np
 import pytest
 
 import zorvane
-from reliability import SANITIZED, SANITIZER_RSS_SLACK, panic_exception_type, scaled
+from reliability import SANITIZED, SANITIZER_RSS_SLACK, heap_in_use, panic_exception_type, scaled
 
 pytestmark = pytest.mark.skipif(not os.path.exists("/proc/self/statm"), reason="needs /proc")
 
@@ -44,32 +43,9 @@ PANIC = panic_exception_type()
 PAGE = os.sysconf("SC_PAGE_SIZE")
 
 
-class MallInfo2(ctypes.Structure):
-    _fields_ = [(n, ctypes.c_size_t) for n in (
-        "arena", "ordblks", "smblks", "hblks", "hblkhd", "usmblks", "fsmblks",
-        "uordblks", "fordblks", "keepcost")]
-
-
-_libc = None
-if not SANITIZED:
-    try:
-        _libc = ctypes.CDLL(None)
-        _libc.mallinfo2.restype = MallInfo2
-        _libc.mallinfo2.argtypes = []
-    except (OSError, AttributeError):
-        _libc = None
-
-
 def rss():
     with open("/proc/self/statm") as f:
         return int(f.read().split()[1]) * PAGE
-
-
-def heap():
-    if _libc is None:
-        return 0
-    info = _libc.mallinfo2()
-    return info.uordblks + info.hblkhd
 
 
 W = zorvane.witt_mao_magnification
@@ -218,10 +194,10 @@ def test_repeated_calls_do_not_grow_memory(label, call, exc, repeats):
             assert exc is None, "the call did not fail"
         loop(call, exc, max(100, repeats // 10))     # warm the allocators' caches
         gc.collect()
-        rss0, heap0, blocks0 = rss(), heap(), sys.getallocatedblocks()
+        rss0, heap0, blocks0 = rss(), heap_in_use(), sys.getallocatedblocks()
         loop(call, exc, repeats)
         gc.collect()
-        rss1, heap1, blocks1 = rss(), heap(), sys.getallocatedblocks()
+        rss1, heap1, blocks1 = rss(), heap_in_use(), sys.getallocatedblocks()
     assert rss1 - rss0 < RSS_BOUND, f"resident memory grew by {rss1 - rss0} bytes in {repeats} calls"
     if not SANITIZED:
         assert heap1 - heap0 < HEAP_BOUND, f"C heap grew by {heap1 - heap0} bytes in {repeats} calls"

@@ -8,7 +8,6 @@ the reference counts they started with. A leak of a single small object or
 of one converted double per call would show up as megabytes; the bounds
 below leave room only for allocator noise."""
 
-import ctypes
 import gc
 import json
 import os
@@ -19,37 +18,16 @@ import textwrap
 import pytest
 
 import zorvane
+from reliability import SANITIZED, heap_in_use
 
 # Under AddressSanitizer (ZORVANE_SANITIZED=1) the C heap is the sanitizer's
 # own allocator, which mallinfo2 does not see and which holds freed blocks in
 # quarantine, so only the reference counts and Python's blocks are checked
 # there, over fewer calls: 10 000 still turn a leak of one block per call
 # into twenty times the bound.
-SANITIZED = os.environ.get("ZORVANE_SANITIZED") == "1"
 REPEATS = 10_000 if SANITIZED else 100_000
 HEAP_BOUND = 256 * 1024     # bytes of C heap growth tolerated after 100 000 calls
 BLOCKS_BOUND = 500          # Python small-object blocks tolerated
-
-
-class MallInfo2(ctypes.Structure):
-    _fields_ = [(n, ctypes.c_size_t) for n in (
-        "arena", "ordblks", "smblks", "hblks", "hblkhd", "usmblks", "fsmblks",
-        "uordblks", "fordblks", "keepcost")]
-
-
-try:
-    _libc = ctypes.CDLL(None)
-    _libc.mallinfo2.restype = MallInfo2
-    _libc.mallinfo2.argtypes = []
-except (OSError, AttributeError):
-    _libc = None
-
-
-def heap_in_use():
-    if _libc is None:
-        return 0
-    info = _libc.mallinfo2()
-    return info.uordblks + info.hblkhd
 
 
 W = zorvane.witt_mao_magnification
@@ -192,15 +170,9 @@ def test_repeated_resumed_panics_do_not_grow_memory():
     finally:
         sys.path.remove(here)
     body = textwrap.dedent(f'''
-        import ctypes, gc
-        class MallInfo2(ctypes.Structure):
-            _fields_ = [(n, ctypes.c_size_t) for n in ("arena", "ordblks", "smblks", "hblks",
-                        "hblkhd", "usmblks", "fsmblks", "uordblks", "fordblks", "keepcost")]
-        libc = ctypes.CDLL(None)
-        libc.mallinfo2.restype = MallInfo2
-        def heap():
-            i = libc.mallinfo2()
-            return i.uordblks + i.hblkhd
+        import gc, sys
+        sys.path.insert(0, {here!r})
+        from reliability import heap_in_use as heap
         class F:
             def __float__(self):
                 raise P("boom")
