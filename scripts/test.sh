@@ -6,11 +6,7 @@ set -euo pipefail
 cd "$ZORVANE_ROOT"
 
 # GoogleTest for the C++ tests comes from Debian.
-if [ ! -f /usr/include/gtest/gtest.h ]; then
-    SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO=sudo
-    $SUDO apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq libgtest-dev >/dev/null
-fi
+[ -f /usr/include/gtest/gtest.h ] || apt_install libgtest-dev
 
 "$PY" -m pip install -q cmake ninja
 "$PY" -m pip install -q "$ZORVANE_ROOT[test]"
@@ -47,9 +43,7 @@ echo "== Fuzzing the numeric core (libFuzzer)"
 # inputs, then fuzzes each target for its share of 60 s.
 if ! command -v clang++-19 >/dev/null ||
    ! compgen -G "/usr/lib/llvm-19/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a" >/dev/null; then
-    SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO=sudo
-    $SUDO apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq clang-19 libclang-rt-19-dev >/dev/null
+    apt_install clang-19 libclang-rt-19-dev
 fi
 bash fuzz/run.sh
 

@@ -10,11 +10,7 @@ export ZORVANE_VENV=${ZORVANE_ASAN_VENV:-$(cd "$(dirname "${BASH_SOURCE[0]}")/..
 . "$(dirname "${BASH_SOURCE[0]}")/venv.sh"
 cd "$ZORVANE_ROOT"
 
-if [ ! -f /usr/include/gtest/gtest.h ]; then
-    SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO=sudo
-    $SUDO apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq libgtest-dev >/dev/null
-fi
+[ -f /usr/include/gtest/gtest.h ] || apt_install libgtest-dev
 "$PY" -m pip install -q cmake ninja
 
 LIBASAN=$(g++ -print-file-name=libasan.so)

@@ -11,3 +11,10 @@ if [ ! -x "$VENV/bin/python" ] || ! "$VENV/bin/python" -c 'import sys; sys.exit(
 fi
 PY="$VENV/bin/python"
 export PATH="$VENV/bin:$PATH"
+
+# Installs Debian packages (sudo only when not root), for tools the tests need.
+apt_install() {
+    local sudo=""; [ "$(id -u)" -ne 0 ] && sudo=sudo
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "$@" >/dev/null
+}
