@@ -44,8 +44,8 @@ double witt_mao_element(double x, double rho, double rho2) noexcept {
     // The quotient of the roots is squared (not 4n/f^2), so a negative n gives NaN.
     const double q = std::sqrt(n * 4.0) / f;
     const double m = q * q;
-    // A NaN parameter (NaN or infinite separation or scales, negative
-    // separation) can only end in NaN; the elliptic integrals would get there
+    // A NaN parameter (an infinite separation, NaN or negative scales) can
+    // only end in NaN; the elliptic integrals would get there
     // through a hundred fruitless duplication steps.
     if (std::isnan(m)) return kNaN;
     const auto e = ellip::ellipe(m);
