@@ -79,10 +79,11 @@ void fuzz_integrated_element(Input& in, bool rings) {
     const double l = in.real(), re = in.real(), rstar = in.real();
     const std::initializer_list<double> args = {l, re, rstar};
     const char* routine = rings ? "integrated_heyrovsky_element" : "integrated_witt_mao_element";
-    const double v = rings ? models::integrated_heyrovsky_element(l, re, rstar, models::linear_limb_darkening,
-                                                                 models::LINEAR_LIMB_DARKENING_NORM)
-                           : models::integrated_witt_mao_element(l, rstar / re, models::linear_limb_darkening,
-                                                                models::LINEAR_LIMB_DARKENING_NORM);
+    const auto element = [&](auto family) {
+        return models::integrated_element(family, l, re, rstar, models::linear_limb_darkening,
+                                          models::LINEAR_LIMB_DARKENING_NORM);
+    };
+    const double v = rings ? element(models::RingFamily{}) : element(models::DiskFamily{});
     if (std::isnan(l)) {
         if (!std::isnan(v)) violated(routine, args, "no NaN for a NaN separation");
         return;
@@ -137,9 +138,10 @@ void fuzz_flux_map(Input& in, int form) {
         const std::size_t extra = in.count(2);
         for (std::size_t i = 0; i < extra; ++i) ls.push_back(in.real());
     }
-    const auto r = form == 0   ? models::integrated_flux_map_witt_mao_magnification(ls, re, rstar, t.bl, t.bf)
-                   : form == 1 ? models::integrated_flux_map_heyrovsky_magnification(ls, re, rstar, t.bl, t.bf)
-                               : models::discrete_flux_map_heyrovsky_magnification(ls, re, rstar, t.bl, t.bf);
+    const zorvane::Result<std::vector<double>> r =
+        form == 0   ? models::integrated_flux_map_witt_mao_magnification(ls, re, rstar, t.bl, t.bf)
+        : form == 1 ? models::integrated_flux_map_heyrovsky_magnification(ls, re, rstar, t.bl, t.bf)
+                    : models::discrete_flux_map_heyrovsky_magnification(ls, re, rstar, t.bl, t.bf);
     const std::initializer_list<double> args = {l, re, rstar, static_cast<double>(t.bl.size())};
     if (!r) {
         if (form != 2) violated(routine, args, "integrated form returned an error");

@@ -20,13 +20,14 @@
 #pragma once
 
 #include <cmath>
+#include <numbers>
 
 #include "common/result.hpp"
 
 namespace zorvane::ellip {
 
 inline Result<double> elliprc(double x, double y) noexcept {
-    constexpr double PI_2 = 1.5707963267948966;
+    constexpr double PI_2 = std::numbers::pi / 2.0;
     if (x < 0.0) return fail("elliprc: x must be non-negative.");
     if (y == 0.0) return fail("elliprc: y must be non-zero.");
 

@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cmath>
+#include <numbers>
 #include <utility>
 
 #include "common/result.hpp"
@@ -27,8 +28,8 @@
 namespace zorvane::ellip {
 
 inline Result<double> elliprd(double x, double y, double z) noexcept {
-    constexpr double PI = 3.141592653589793;
-    constexpr double THREE_PI = 9.42477796076938;
+    constexpr double PI = std::numbers::pi;
+    constexpr double THREE_PI = 3.0 * std::numbers::pi;
     constexpr double DUPLICATION_FACTOR = 107.63474115247546;  // (ε/4)^(−1/8)
     constexpr double SAFETY = 1.2;
     constexpr int MAX_STEPS = 50;

@@ -22,6 +22,7 @@
 #pragma once
 
 #include <cmath>
+#include <numbers>
 
 #include "common/result.hpp"
 #include "ellip/elliprc.hpp"
@@ -52,7 +53,7 @@ inline AgmSum agm_with_sum(double a, double b) noexcept {
 }
 
 inline Result<double> elliprf(double x, double y, double z) noexcept {
-    constexpr double PI = 3.141592653589793;
+    constexpr double PI = std::numbers::pi;
     constexpr double DUPLICATION_FACTOR = 78.8959690786408;  // (3ε)^(−1/8)
     constexpr int MAX_STEPS = 11;
 

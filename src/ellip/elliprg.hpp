@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cmath>
+#include <numbers>
 
 #include "common/result.hpp"
 #include "ellip/elliprc.hpp"
@@ -26,7 +27,7 @@
 namespace zorvane::ellip {
 
 inline Result<double> elliprg(double x, double y, double z) noexcept {
-    constexpr double PI = 3.141592653589793;
+    constexpr double PI = std::numbers::pi;
 
     if (x < 0.0 || y < 0.0 || z < 0.0) return fail("elliprg: x, y, and z must be non-negative.");
 

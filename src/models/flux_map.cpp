@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <span>
-#include <utility>
 
 #include "common/panic.hpp"
 #include "models/heyrovsky.hpp"
@@ -14,10 +13,6 @@ namespace zorvane::models {
 
 namespace {
 
-void check_table(const std::vector<double>& bl, const std::vector<double>& bf) {
-    assert_eq(static_cast<long long>(bl.size()), static_cast<long long>(bf.size()));
-}
-
 struct TabulatedProfile {
     std::span<const double> radius;
     std::span<const double> brightness;
@@ -28,7 +23,7 @@ struct TabulatedProfile {
 
 // The table is zero below its first radius and above its last (a one-entry
 // table is constant), so only the part of [0, 1] between them shines.
-Support support_of(const std::vector<double>& bl) {
+Support support_of(std::span<const double> bl) {
     if (bl.size() < 2) return {};
     const double lo = std::max(bl.front(), 0.0);
     const double hi = std::min(bl.back(), 1.0);
@@ -36,45 +31,55 @@ Support support_of(const std::vector<double>& bl) {
     return {lo, hi};
 }
 
-double normalisation(const TabulatedProfile& profile, Support support) {
-    return quadrature::double_exponential::integrate(
-               [&](double r) { return (r * detail::kTwoPi) * profile(r); }, support.lo, support.hi,
-               detail::kTarget)
-        .integral;
-}
+// The table as a profile, with the radii it covers and its normalisation over
+// them.
+struct Table {
+    TabulatedProfile profile;
+    Support support;
+    double norm;
+};
 
-// Both integrated forms: the table becomes the profile, normalised over the
-// radii it covers, and is handed to the integration of one model family.
-template <class Integrated>
-Result<std::vector<double>> with_tabulated_profile(std::vector<double> l, double re, double rstar,
-                                                   const std::vector<double>& bl,
-                                                   const std::vector<double>& bf,
-                                                   Integrated integrated) {
-    check_table(bl, bf);
+// Asserts equal lengths first (a Panic, before any other work).
+Table tabulated(std::span<const double> bl, std::span<const double> bf) {
+    assert_eq(static_cast<long long>(bl.size()), static_cast<long long>(bf.size()));
     const TabulatedProfile profile{bl, bf};
     const Support support = support_of(bl);
-    return integrated(std::move(l), re, rstar, profile, normalisation(profile, support), support);
+    const double norm = quadrature::double_exponential::integrate(
+                            [&](double r) { return (r * detail::kTwoPi) * profile(r); },
+                            support.lo, support.hi, detail::kTarget)
+                            .integral;
+    return {profile, support, norm};
+}
+
+template <class Family>
+std::vector<double> integrated_flux_map(Family family, std::span<const double> l, double re,
+                                        double rstar, std::span<const double> bl,
+                                        std::span<const double> bf) {
+    const Table table = tabulated(bl, bf);
+    return integrated_magnification(family, l, re, rstar, table.profile, table.norm, table.support);
 }
 
 }  // namespace
 
-Result<std::vector<double>> integrated_flux_map_witt_mao_magnification(
-    std::vector<double> l, double re, double rstar, std::vector<double> bl, std::vector<double> bf) {
-    return with_tabulated_profile(std::move(l), re, rstar, bl, bf, [](auto&&... args) {
-        return _integrated_witt_mao_magnification(std::forward<decltype(args)>(args)...);
-    });
+std::vector<double> integrated_flux_map_witt_mao_magnification(std::span<const double> l, double re,
+                                                               double rstar,
+                                                               std::span<const double> bl,
+                                                               std::span<const double> bf) {
+    return integrated_flux_map(DiskFamily{}, l, re, rstar, bl, bf);
 }
 
-Result<std::vector<double>> integrated_flux_map_heyrovsky_magnification(
-    std::vector<double> l, double re, double rstar, std::vector<double> bl, std::vector<double> bf) {
-    return with_tabulated_profile(std::move(l), re, rstar, bl, bf, [](auto&&... args) {
-        return _integrated_heyrovsky_magnification(std::forward<decltype(args)>(args)...);
-    });
+std::vector<double> integrated_flux_map_heyrovsky_magnification(std::span<const double> l,
+                                                                double re, double rstar,
+                                                                std::span<const double> bl,
+                                                                std::span<const double> bf) {
+    return integrated_flux_map(RingFamily{}, l, re, rstar, bl, bf);
 }
 
-Result<std::vector<double>> discrete_flux_map_heyrovsky_magnification(
-    std::vector<double> l, double re, double rstar, std::vector<double> bl, std::vector<double> bf) {
-    check_table(bl, bf);
+Result<std::vector<double>> discrete_flux_map_heyrovsky_magnification(std::span<const double> l,
+                                                                      double re, double rstar,
+                                                                      std::span<const double> bl,
+                                                                      std::span<const double> bf) {
+    assert_eq(static_cast<long long>(bl.size()), static_cast<long long>(bf.size()));
     std::vector<double> out;
     out.reserve(l.size());
     for (const double x : l) {

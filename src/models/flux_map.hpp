@@ -2,6 +2,7 @@
 // bl holds radii (fractions of the source radius), bf the brightness there.
 #pragma once
 
+#include <span>
 #include <vector>
 
 #include "common/result.hpp"
@@ -11,15 +12,21 @@ namespace zorvane::models {
 // The profile is the piecewise-linear function through (bl[j], bf[j]), 0 outside
 // [bl.front(), bl.back()] (a one-entry table is constant). Every routine first
 // asserts len(bl) == len(bf) (a Panic, before any other work).
-Result<std::vector<double>> integrated_flux_map_witt_mao_magnification(
-    std::vector<double> l, double re, double rstar, std::vector<double> bl, std::vector<double> bf);
+std::vector<double> integrated_flux_map_witt_mao_magnification(std::span<const double> l, double re,
+                                                               double rstar,
+                                                               std::span<const double> bl,
+                                                               std::span<const double> bf);
 
-Result<std::vector<double>> integrated_flux_map_heyrovsky_magnification(
-    std::vector<double> l, double re, double rstar, std::vector<double> bl, std::vector<double> bf);
+std::vector<double> integrated_flux_map_heyrovsky_magnification(std::span<const double> l,
+                                                                double re, double rstar,
+                                                                std::span<const double> bl,
+                                                                std::span<const double> bf);
 
 // Σⱼ A_ring(l, bl[j])·bf[j] for every l: bf already holds each ring's weight. The
 // first ring magnification that fails ends the call with its error.
-Result<std::vector<double>> discrete_flux_map_heyrovsky_magnification(
-    std::vector<double> l, double re, double rstar, std::vector<double> bl, std::vector<double> bf);
+Result<std::vector<double>> discrete_flux_map_heyrovsky_magnification(std::span<const double> l,
+                                                                      double re, double rstar,
+                                                                      std::span<const double> bl,
+                                                                      std::span<const double> bf);
 
 }  // namespace zorvane::models

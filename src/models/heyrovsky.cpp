@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <numbers>
 
 #include "ellip/legendre/ellipk.hpp"
 #include "ellip/legendre/ellippi.hpp"
@@ -9,7 +10,7 @@
 namespace zorvane::models {
 
 namespace {
-constexpr double kTwoPi = 6.283185307179586;
+constexpr double kTwoPi = 2.0 * std::numbers::pi;
 
 // Relative width of the band around r = l in which the logarithmic expansion
 // replaces the elliptic form. The expansion is a series in (r - l)/l, so the
@@ -18,6 +19,19 @@ constexpr double kTwoPi = 6.283185307179586;
 constexpr double kDegenerateBand = 1e-5;
 }  // namespace
 
+// The point-lens magnification A(u) = (u² + 2)/(u·√(u² + 4)) averaged around
+// the ring, |l + r·e^{iφ}|² = l² + r² + 2lr·cos φ, reduces to complete elliptic
+// integrals (the ring decomposition of limb-darkened sources after Heyrovský;
+// with c = re/rstar, in source radii):
+//
+//   2π·A = 4/((l + r)·√((r − l)² + 4c²))·[2c²·K(m) + (r − l)²·Π(n, m)],
+//   n = 4lr/(l + r)²,  m = 16c²·lr/((l + r)²·((r − l)² + 4c²)).
+//
+// Near r = l, where n and m tend to 1 together, K(m) ≈ ln(4/√(1 − m)) and
+// Π's term vanishes with (r − l)²; to first order in δ = r − l,
+//
+//   2π·A ≈ δ·c(2l² + c²)/(l²(l² + c²)) + (1 − δ/(2l))·(2c/l)·ln(8lc/(|δ|·√(l² + c²)))
+//          + 4·atan(l/c).
 Result<double> heyrovsky_magnification(double l, double r, double re, double rstar) noexcept {
     const double c = re / rstar;
     const double g = c * c;

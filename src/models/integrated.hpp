@@ -25,10 +25,10 @@
 
 #include <cmath>
 #include <limits>
+#include <numbers>
 #include <span>
 #include <vector>
 
-#include "common/result.hpp"
 #include "models/heyrovsky.hpp"
 #include "models/witt_mao.hpp"
 #include "numeric/numdiff.hpp"
@@ -56,7 +56,7 @@ struct Support {
 
 namespace detail {
 
-inline constexpr double kTwoPi = 6.283185307179586;
+inline constexpr double kTwoPi = 2.0 * std::numbers::pi;
 inline constexpr double kTarget = 1e-16;
 
 // ∫ f over the support, split at the lens when it lies inside.
@@ -93,10 +93,14 @@ double normalised_integral(F f, double l, double norm, Support support) {
 
 }  // namespace detail
 
+// The two families, chosen by tag as the first argument.
+struct DiskFamily {};  // nested uniform disks, differentiated in the radius
+struct RingFamily {};  // rings, integrated directly
+
 // Ring family for one separation l.
 template <class Profile>
-double integrated_heyrovsky_element(double l, double re, double rstar, const Profile& profile,
-                                    double norm, Support support = {}) {
+double integrated_element(RingFamily, double l, double re, double rstar, const Profile& profile,
+                          double norm, Support support = {}) {
     return detail::normalised_integral(
         [&](double r) {
             const auto ring = heyrovsky_magnification(l, r, re, rstar);
@@ -106,12 +110,13 @@ double integrated_heyrovsky_element(double l, double re, double rstar, const Pro
         l, norm, support);
 }
 
-// Disk family for one separation l; rho = rstar/re.
+// Disk family for one separation l.
 template <class Profile>
-double integrated_witt_mao_element(double l, double rho, const Profile& profile, double norm,
-                                   Support support = {}) {
+double integrated_element(DiskFamily, double l, double re, double rstar, const Profile& profile,
+                          double norm, Support support = {}) {
     // Uniform-disk magnification of the concentric disk of radius r: separation
     // l/r in its own radii, radius r*rho in Einstein radii.
+    const double rho = rstar / re;
     const auto disk = [l, rho](double r) -> double {
         if (r <= 0.0) return 0.0;
         const double rr = r * rho;
@@ -127,31 +132,21 @@ double integrated_witt_mao_element(double l, double rho, const Profile& profile,
         l, norm, support);
 }
 
-// The elements are independent, so both families spread them over the worker
-// pool; results do not depend on the pool size.
-template <class Profile>
-Result<std::vector<double>> _integrated_witt_mao_magnification(std::vector<double> l, double re,
-                                                               double rstar, const Profile& profile,
-                                                               double norm, Support support = {}) {
-    const double rho = rstar / re;
-    return parallel::map_ordered(std::span<const double>(l), [&](double x) {
-        return integrated_witt_mao_element(x, rho, profile, norm, support);
-    });
-}
-
-template <class Profile>
-Result<std::vector<double>> _integrated_heyrovsky_magnification(std::vector<double> l, double re,
-                                                                double rstar, const Profile& profile,
-                                                                double norm, Support support = {}) {
-    return parallel::map_ordered(std::span<const double>(l), [&](double x) {
-        return integrated_heyrovsky_element(x, re, rstar, profile, norm, support);
+// One element per separation of l, spread over the worker pool (the elements
+// are independent, so the results do not depend on the pool size).
+template <class Family, class Profile>
+std::vector<double> integrated_magnification(Family family, std::span<const double> l, double re,
+                                             double rstar, const Profile& profile, double norm,
+                                             Support support = {}) {
+    return parallel::map_ordered(l, [&](double x) {
+        return integrated_element(family, x, re, rstar, profile, norm, support);
     });
 }
 
 // With the fixed linear limb-darkening profile.
-Result<std::vector<double>> integrated_witt_mao_magnification(std::vector<double> l, double re,
-                                                              double rstar);
-Result<std::vector<double>> integrated_heyrovsky_magnification(std::vector<double> l, double re,
-                                                               double rstar);
+std::vector<double> integrated_witt_mao_magnification(std::span<const double> l, double re,
+                                                      double rstar);
+std::vector<double> integrated_heyrovsky_magnification(std::span<const double> l, double re,
+                                                       double rstar);
 
 }  // namespace zorvane::models

@@ -2,7 +2,7 @@
 
 #include <cmath>
 #include <limits>
-#include <span>
+#include <numbers>
 #include <utility>
 
 #include "ellip/legendre/ellipe.hpp"
@@ -13,8 +13,7 @@
 namespace zorvane::models {
 
 namespace {
-constexpr double kPi = 3.141592653589793;
-constexpr double kHalfPi = 1.5707963267948966;
+constexpr double kPi = std::numbers::pi;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // Width of the band around the limb, as a fraction of the source radius, in
@@ -24,6 +23,16 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kEdgeBand = 1e-5;
 }  // namespace
 
+// Witt & Mao (1994, ApJ 430, 505): with u the separation and rho the
+// source radius in Einstein radii, n = 4u·rho/(u + rho)², m = 4n/(4 + (u − rho)²),
+//
+//   pi·A = (u + rho)·√(4 + (u − rho)²)/(2rho²)·E(m)
+//        − (u − rho)·(8 + u² − rho²)/(2rho²·√(4 + (u − rho)²))·K(m)
+//        + 2(u − rho)²·(1 + rho²)/(rho²·(u + rho)·√(4 + (u − rho)²))·Π(n, m),
+//
+// and on the limb (u = rho, where K diverges and its coefficient vanishes)
+//
+//   pi·A = 2/rho + (1 + rho²)/rho²·(pi/2 + asin((rho² − 1)/(rho² + 1))).
 double witt_mao_element(double x, double rho, double rho2) noexcept {
     // No value for a NaN or negative separation. (Below, a negative x whose
     // product with rho underflows to −0 would otherwise pass as the centre.)
@@ -35,7 +44,7 @@ double witt_mao_element(double x, double rho, double rho2) noexcept {
         const double a = 2.0 / rho;
         const double b = (rho2 + 1.0) / rho2;
         const double c = std::asin((rho2 - 1.0) / (rho2 + 1.0));
-        return (a + b * (c + kHalfPi)) / kPi;
+        return (a + b * (c + kPi / 2.0)) / kPi;
     }
     const double d = u - rho;
     const double s = rho + u;
@@ -61,35 +70,26 @@ double witt_mao_element(double x, double rho, double rho2) noexcept {
     return ((t1 - t2) + t3) / kPi;
 }
 
-Result<std::vector<double>> witt_mao_magnification(std::vector<double> l, double re, double rstar) {
+std::vector<double> witt_mao_magnification(std::span<const double> l, double re, double rstar) {
     const double rho = rstar / re;
     const double rho2 = rho * rho;
-    return parallel::map_ordered(std::span<const double>(l), [rho, rho2](double x) {
-        return witt_mao_element(x, rho, rho2);
-    });
+    return parallel::map_ordered(l, [rho, rho2](double x) { return witt_mao_element(x, rho, rho2); });
 }
 
-Result<std::vector<std::vector<double>>> multi_witt_mao_magnification(
-    const std::vector<double>& l, const std::vector<double>& re, const std::vector<double>& rstar) {
+std::vector<std::vector<double>> multi_witt_mao_magnification(std::span<const double> l,
+                                                              std::span<const double> re,
+                                                              std::span<const double> rstar) {
     std::vector<std::pair<double, double>> pairs;
     pairs.reserve(re.size() * rstar.size());
     for (double a : re) {
         for (double b : rstar) pairs.emplace_back(a, b);
     }
-    // Each pair gets its own copy of l and runs its own map over it, nested in
-    // the map over the pairs; both share the one pool.
-    auto per_pair = parallel::map_ordered(
-        std::span<const std::pair<double, double>>(pairs),
-        [&l](const std::pair<double, double>& pair) {
-            return witt_mao_magnification(l, pair.first, pair.second);
-        });
-    std::vector<std::vector<double>> out;
-    out.reserve(per_pair.size());
-    for (auto& result : per_pair) {
-        if (!result) return std::unexpected(result.error());
-        out.push_back(std::move(*result));
-    }
-    return out;
+    // Each pair runs its own map over l, nested in the map over the pairs; both
+    // share the one pool and only read l.
+    return parallel::map_ordered(std::span<const std::pair<double, double>>(pairs),
+                                 [l](const std::pair<double, double>& pair) {
+                                     return witt_mao_magnification(l, pair.first, pair.second);
+                                 });
 }
 
 }  // namespace zorvane::models

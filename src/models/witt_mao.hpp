@@ -4,9 +4,8 @@
 // Einstein radii, so u = x*rho is the separation in Einstein radii.
 #pragma once
 
+#include <span>
 #include <vector>
-
-#include "common/result.hpp"
 
 namespace zorvane::models {
 
@@ -16,14 +15,12 @@ namespace zorvane::models {
 double witt_mao_element(double x, double rho, double rho2) noexcept;
 
 // witt_mao_element over every separation of l, in order, on the worker pool.
-// The Result alternative is kept for callers that treat every model the same
-// way; this routine always returns a value.
-Result<std::vector<double>> witt_mao_magnification(std::vector<double> l, double re, double rstar);
+std::vector<double> witt_mao_magnification(std::span<const double> l, double re, double rstar);
 
 // One list per (re[i], rstar[j]) pair, pair k = i*len(rstar) + j, all evaluated on
-// the worker pool (pairs and, inside each pair, separations). The first failing
-// pair in pair order, if any, is the error.
-Result<std::vector<std::vector<double>>> multi_witt_mao_magnification(
-    const std::vector<double>& l, const std::vector<double>& re, const std::vector<double>& rstar);
+// the worker pool (pairs and, inside each pair, separations).
+std::vector<std::vector<double>> multi_witt_mao_magnification(std::span<const double> l,
+                                                              std::span<const double> re,
+                                                              std::span<const double> rstar);
 
 }  // namespace zorvane::models

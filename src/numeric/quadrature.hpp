@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cmath>
+#include <numbers>
 #include <cstdint>
 #include <limits>
 
@@ -53,7 +54,7 @@ inline double finite_or_zero(F& f, double x) {
 // after 25 evaluations. Never fails; at most 385 evaluations.
 template <class F>
 inline QuadratureOutput integrate(F&& f, double a, double b, double target) {
-    constexpr double PI = 3.141592653589793;
+    constexpr double PI = std::numbers::pi;
     constexpr double HUGE_VALUE = std::numeric_limits<double>::max();
     constexpr double RATIO_LOW = 1.9;
     constexpr double RATIO_HIGH = 2.1;

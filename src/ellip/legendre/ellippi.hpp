@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cmath>
+#include <numbers>
 #include <limits>
 
 #include "common/result.hpp"
@@ -66,7 +67,7 @@ inline Result<double> ellippi_vc(double n, double m, double nc) noexcept {
 inline Result<double> ellippi(double n, double m) noexcept {
     constexpr double EPSILON = 2.220446049250313e-16;
     constexpr double MINUS_ONE_THIRD = -0.3333333333333333;
-    constexpr double PI_2 = 1.5707963267948966;
+    constexpr double PI_2 = std::numbers::pi / 2.0;
     constexpr double INF = std::numeric_limits<double>::infinity();
 
     if (m > 1.0) return fail("ellippi: m must be less than 1.");
