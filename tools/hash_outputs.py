@@ -67,7 +67,7 @@ def sample():
     xs = _separations(rng, 300, 40)
     multi = zorvane.multi_witt_mao_magnification(xs, [1.0, 7.0, 100.0], [0.01, 1.0, 3.0])
     out["multi_witt_mao_magnification"] = (
-        np.tile(xs, 9), np.concatenate([np.asarray(v) for v in multi]))
+        np.tile(xs, 9)[:, None], np.concatenate([np.asarray(v) for v in multi]))
 
     # Rings: l and r from 1e-6 to 1e6 source radii, r near l on both sides,
     # c = re/rstar from 0.01 to 1e4.
@@ -136,7 +136,7 @@ def main(argv):
         same = True
         for key in sorted(k[:-5] for k in old.files if k.endswith("__out")):
             a, b = old[key + "__out"], new[key + "__out"]
-            ins = old[key + "__in"]
+            ins = old[key + "__in"].reshape(len(a), -1)
             diff = a.view(np.uint64) != b.view(np.uint64)
             print(f"{digest(a)} {digest(b)}  {key}: {int(diff.sum())} of {a.size} differ")
             if diff.any():
