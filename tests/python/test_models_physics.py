@@ -74,15 +74,14 @@ def rel(a, b):
 
 # --- uniform disk ---------------------------------------------------------
 
-DISK_X = [0.0, 0.2, 0.5, 0.9, 0.99, 0.998, 0.9995, 0.99995, 1.0, 1.00003, 1.0005, 1.002, 1.02, 1.3, 2.0, 4.0, 10.0]
+DISK_X = [0.0, 0.2, 0.5, 0.9, 0.99, 0.998, 0.9995, 0.99995, 1.0 - 1e-6, 1.0 - 1e-10, 1.0, 1.0 + 1e-10,
+          1.0 + 1e-7, 1.00003, 1.0005, 1.002, 1.02, 1.3, 2.0, 4.0, 10.0]
 
 
 def disk_tolerance(x):
-    if abs(x - 1) >= 1e-2:
-        return 1e-10
-    if abs(x - 1) >= 1e-3:
-        return 1e-9
-    return 1e-4
+    # Near the limb the complements 1 - n and 1 - m are formed directly, so
+    # every digit stays; further out the closed form loses up to 1e-10.
+    return 1e-13 if abs(x - 1) <= 0.1 else 1e-10
 
 
 @pytest.mark.parametrize("rho", [1e-4, 1e-3, 1e-2, 0.1, 1.0, 10.0])
@@ -91,19 +90,6 @@ def test_disk_is_the_area_average_of_the_point_lens(rho):
     for x, value in zip(DISK_X, got):
         ref = disk_reference(x, rho)
         assert rel(value, ref) < disk_tolerance(x), (rho, x, value, float(ref))
-
-
-@pytest.mark.parametrize("rho", [1e-4, 1e-3])
-def test_small_sources_resolve_the_limb(rho):
-    # A band of fixed width in Einstein radii would give every separation with
-    # |x - 1| < 1e-5/rho the limb value; the band is relative to the source, so
-    # separations a little off the limb get their own magnification.
-    xs = [1.0 - 0.05, 1.0 - 0.005, 1.0 + 0.0005, 1.0 + 0.005, 1.0 + 0.05]
-    got = zorvane.witt_mao_magnification(xs, 1.0, rho)
-    limb = zorvane.witt_mao_magnification([1.0], 1.0, rho)[0]
-    for x, value in zip(xs, got):
-        assert value != limb
-        assert rel(value, disk_reference(x, rho)) < disk_tolerance(x), (rho, x)
 
 
 def test_disk_special_values():
@@ -120,7 +106,8 @@ RING_CASES = [
     (l, r, c)
     for c in (0.3, 1.0, 10.0, 1000.0)
     for (l, r) in [(0.0, 0.5), (0.2, 0.9), (0.5, 0.2), (1.0, 0.3), (0.9, 1.0), (2.0, 0.7), (5.0, 1.0),
-                   (0.5, 0.51), (0.5, 0.5005), (1.0, 1.00002), (1e-8, 1e-8 + 4e-6), (1e-6, 0.3)]
+                   (0.5, 0.51), (0.5, 0.5005), (1.0, 1.00002), (1e-8, 1e-8 + 4e-6), (1e-6, 0.3),
+                   (1.0, 1.0 - 1e-8), (3.0, 3.0 + 3e-5), (0.2, 0.198)]
 ]
 
 
@@ -128,7 +115,7 @@ RING_CASES = [
 def test_ring_is_the_average_around_the_ring(l, r, c):
     value = zorvane.heyrovsky_magnification(l, r, c, 1.0)
     ref = ring_reference(l, r, c)
-    tol = 1e-10 if abs(r - l) >= 0.01 * (l + r) else 1e-4
+    tol = 1e-12 if abs(r - l) < 0.1 * (l + r) else 1e-10
     assert rel(value, ref) < tol, (l, r, c, value, float(ref))
 
 
@@ -178,7 +165,7 @@ def profile_reference(l, c, profile):
     return num / den
 
 
-LD_L = [0.0, 0.3, 0.8, 0.9995, 1.2, 3.0, 5.0]
+LD_L = [0.0, 0.3, 0.8, 0.9995, 1.0, 1.00001, 1.2, 3.0, 5.0]
 
 
 @pytest.mark.parametrize("rho", [1e-3, 0.1, 1.0])
@@ -188,8 +175,8 @@ def test_limb_darkened_families_against_the_profile_weighted_ring_average(rho):
     disk_family = zorvane.integrated_witt_mao_magnification(LD_L, 1.0, rho)
     for l, a_ring, a_disk in zip(LD_L, ring_family, disk_family):
         ref = profile_reference(l, c, linear_law)
-        assert rel(a_ring, ref) < (1e-6 if abs(l - 1) < 1e-3 else 1e-9), (rho, l, a_ring, ref)
-        assert rel(a_disk, ref) < (2e-5 if l < 1.01 else 1e-8), (rho, l, a_disk, ref)
+        assert rel(a_ring, ref) < 1e-10, (rho, l, a_ring, ref)
+        assert rel(a_disk, ref) < 2e-9, (rho, l, a_disk, ref)
 
 
 def test_centred_lens_uniform_source_is_not_halved():
