@@ -32,6 +32,7 @@ import math
 import os
 import statistics
 import time
+from collections.abc import Callable
 
 RE, RSTAR = 1.0, 0.01  # Einstein radius and source radius (same unit): rho = 0.01
 TABLE_SIZE = 400       # enough for 1e-6 at every separation (see --measure)
@@ -120,7 +121,7 @@ def reference(law, l, rho, mp):
 def costs_per_epoch(calls, epochs=100, rounds=9):
     """Median time per separation (µs) of each call, for calls with `epochs` equal
     separations; the calls take turns, so a changing load hits them alike."""
-    times = [[] for _ in calls]
+    times: list[list[float]] = [[] for _ in calls]
     for _ in range(rounds):
         for t, (function, l, args) in zip(times, calls):
             start = time.perf_counter()
@@ -145,7 +146,7 @@ def measure():
     for name, law in {**LAWS, "linear (0.6)": LINEAR_06}.items():
         refs = {(kind, rho): reference(law, l, rho, mp) for kind, l in EPOCHS.items() for rho in RHOS}
         for family, function in families.items():
-            errors = {kind: [] for kind in EPOCHS}
+            errors: dict[str, list[float]] = {kind: [] for kind in EPOCHS}
             for n in SIZES:
                 bl, bf = table(law, n)
                 for kind, l in EPOCHS.items():
@@ -166,16 +167,18 @@ def measure():
 
     # The profile is one binary search per node whatever the law, so the cost depends
     # on the table size only; the fixed-law function is the yardstick.
-    rows = [("integrated_heyrovsky_magnification", zorvane.integrated_heyrovsky_magnification, None)]
+    rows: list[tuple[str, Callable[..., list[float]], int | None]] = [
+        ("integrated_heyrovsky_magnification", zorvane.integrated_heyrovsky_magnification, None)]
     rows += [(function.__name__, function, n) for function in families.values() for n in (400, SIZES[-1])]
-    calls = [(function, l, table(LINEAR_06, n) if n else ()) for _, function, n in rows for l in EPOCHS.values()]
+    calls = [(function, l, table(LINEAR_06, radii) if radii else ())
+             for _, function, radii in rows for l in EPOCHS.values()]
     costs = costs_per_epoch(calls)
     print()
     print("| function | radii | µs per epoch: crossing / far | relative to the fixed law |")
     print("|---|---:|---:|---:|")
-    for k, (name, _, n) in enumerate(rows):
+    for k, (name, _, radii) in enumerate(rows):
         crossing, far = costs[2 * k], costs[2 * k + 1]
-        print(f"| {name} | {n or '—'} | {crossing:.0f} / {far:.0f} | {crossing / costs[0]:.2f} / {far / costs[1]:.2f} |")
+        print(f"| {name} | {radii or '—'} | {crossing:.0f} / {far:.0f} | {crossing / costs[0]:.2f} / {far / costs[1]:.2f} |")
 
 
 def main():
