@@ -60,3 +60,15 @@ def test_survey_backends_agree():
         text = run("survey.py", *small, "--backend", backend)
         assert f"backend {backend} on 2 local worker process(es)" in text
         assert _checksum(text) == _checksum(serial), backend
+
+
+def test_limb_darkening_laws():
+    text = run("limb_darkening_laws.py")
+    rows = {line[:28].strip(): [float(v) for v in line[28:].split()] for line in text.splitlines()[2:-1]}
+    assert len(rows) == 7
+    uniform = rows.pop("uniform")
+    # darkened stars are magnified more than a uniform one with the lens at the
+    # centre, less with it on the limb (l = 1.0, column 3)
+    assert all(v[0] > uniform[0] and v[3] < uniform[3] for v in rows.values())
+    worst = float(re.search(r"largest relative difference (\S+)$", text).group(1))
+    assert worst < 1e-6
