@@ -31,6 +31,10 @@ private:
 // the creating thread's name on Linux; a panic report calls them "<unnamed>".
 void mark_thread_unnamed() noexcept;
 
+// printf-style formatting into a string, for the texts of messages.hpp that
+// have placeholders.
+[[gnu::format(printf, 1, 2)]] std::string format(const char* pattern, ...);
+
 // Equality assertion with the conventional two-line report:
 // "assertion `left == right` failed\n  left: 3\n right: 2".
 std::string assert_eq_message(long long left, long long right);

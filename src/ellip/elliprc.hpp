@@ -22,14 +22,15 @@
 #include <cmath>
 #include <numbers>
 
+#include "common/messages.hpp"
 #include "common/result.hpp"
 
 namespace zorvane::ellip {
 
 inline Result<double> elliprc(double x, double y) noexcept {
     constexpr double PI_2 = std::numbers::pi / 2.0;
-    if (x < 0.0) return fail("elliprc: x must be non-negative.");
-    if (y == 0.0) return fail("elliprc: y must be non-zero.");
+    if (x < 0.0) return fail(messages::kElliprcX);
+    if (y == 0.0) return fail(messages::kElliprcY);
 
     double p = 1.0;
     if (y < 0.0) {

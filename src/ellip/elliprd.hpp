@@ -21,6 +21,7 @@
 #include <numbers>
 #include <utility>
 
+#include "common/messages.hpp"
 #include "common/result.hpp"
 #include "ellip/elliprf.hpp"
 #include "ellip/scaling.hpp"
@@ -35,9 +36,9 @@ inline Result<double> elliprd(double x, double y, double z) noexcept {
     constexpr int MAX_STEPS = 50;
 
     if (std::fmin(x, y) < 0.0 || x + y == 0.0) {
-        return fail("elliprd: x and y must be non-negative, and at most one can be zero.");
+        return fail(messages::kElliprdXY);
     }
-    if (z <= 0.0) return fail("elliprd: z must be positive");
+    if (z <= 0.0) return fail(messages::kElliprdZ);
 
     // Far from 1 the products below leave the double range: scale (see scaling.hpp).
     if (const int k = scaling::exponent({x, y, z})) {
@@ -87,7 +88,7 @@ inline Result<double> elliprd(double x, double y, double z) noexcept {
             break;
         }
     }
-    if (!converged) return fail("elliprd: Failed to converge.");
+    if (!converged) return fail(messages::kElliprdConvergence);
 
     const double X = (dx * f) / a;
     const double Y = (dy * f) / a;

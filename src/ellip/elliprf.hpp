@@ -24,6 +24,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "common/messages.hpp"
 #include "common/result.hpp"
 #include "ellip/elliprc.hpp"
 
@@ -59,7 +60,7 @@ inline Result<double> elliprf(double x, double y, double z) noexcept {
 
     if (std::fmin(std::fmin(x, y), z) < 0.0 ||
         std::fmin(std::fmin(y + z, x + y), x + z) == 0.0) {
-        return fail("elliprf: x, y, and z must be non-negative, and at most one can be zero.");
+        return fail(messages::kElliprfDomain);
     }
 
     if (x == y) {
@@ -120,7 +121,7 @@ inline Result<double> elliprf(double x, double y, double z) noexcept {
         yn = (yn + lambda) * 0.25;
         zn = (zn + lambda) * 0.25;
     }
-    if (!converged) return fail("elliprf: Failed to converge.");
+    if (!converged) return fail(messages::kElliprfConvergence);
 
     const double X = (a0 - x) / (a * f);
     const double Y = (a0 - y) / (a * f);

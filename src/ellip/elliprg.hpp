@@ -18,6 +18,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "common/messages.hpp"
 #include "common/result.hpp"
 #include "ellip/elliprc.hpp"
 #include "ellip/elliprd.hpp"
@@ -29,7 +30,7 @@ namespace zorvane::ellip {
 inline Result<double> elliprg(double x, double y, double z) noexcept {
     constexpr double PI = std::numbers::pi;
 
-    if (x < 0.0 || y < 0.0 || z < 0.0) return fail("elliprg: x, y, and z must be non-negative.");
+    if (x < 0.0 || y < 0.0 || z < 0.0) return fail(messages::kElliprgDomain);
 
     // Far from 1, a·c and the RD term leave the double range: scale (see scaling.hpp).
     if (const int k = scaling::exponent({x, y, z})) {

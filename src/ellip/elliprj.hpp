@@ -26,6 +26,7 @@
 
 #include <cmath>
 
+#include "common/messages.hpp"
 #include "common/result.hpp"
 #include "ellip/elliprc.hpp"
 #include "ellip/elliprd.hpp"
@@ -143,7 +144,7 @@ inline Result<double> _elliprj(double x, double y, double z, double p) noexcept 
         dpy = dpy * 0.25;
         dpz = dpz * 0.25;
     }
-    if (!converged) return fail("elliprj: Fail to converge");
+    if (!converged) return fail(messages::kElliprjConvergence);
 
     const double X = (dx * f) / a;
     const double Y = (dy * f) / a;
@@ -163,9 +164,9 @@ inline Result<double> _elliprj(double x, double y, double z, double p) noexcept 
 inline Result<double> elliprj(double x, double y, double z, double p) noexcept {
     if (std::fmin(std::fmin(x, y), z) < 0.0 ||
         std::fmin(std::fmin(y + z, x + y), x + z) == 0.0) {
-        return fail("elliprj: x, y, and z must be non-negative, and at most one can be zero.");
+        return fail(messages::kElliprjDomain);
     }
-    if (p == 0.0) return fail("elliprj: p must be non-zero");
+    if (p == 0.0) return fail(messages::kElliprjP);
 
     // δ and d² grow like the cube of the arguments: scale far from 1 (see scaling.hpp).
     if (const int k = scaling::exponent({x, y, z, p})) {

@@ -5,11 +5,13 @@
 #include <string_view>
 #include <vector>
 
+#include "common/messages.hpp"
+#include "common/panic.hpp"
+#include "module/guard.hpp"
+
 namespace zorvane::python {
 
 namespace {
-
-std::string display_name(const FunctionDescription& d) { return std::string(d.func_name) + "()"; }
 
 // 'a' / 'a' and 'b' / 'a', 'b', and 'c'
 void push_parameter_list(std::string& out, std::span<const char* const> names) {
@@ -27,16 +29,14 @@ void push_parameter_list(std::string& out, std::span<const char* const> names) {
 }
 
 PyError too_many_positional(const FunctionDescription& d, Py_ssize_t given) {
-    std::string msg = display_name(d) + " takes " + std::to_string(d.parameter_names.size()) +
-                      " positional arguments but " + std::to_string(given) +
-                      (given == 1 ? " was" : " were") + " given";
-    return PyError::new_formatted(PyExc_TypeError, std::move(msg));
+    return PyError::new_formatted(
+        PyExc_TypeError, format(given == 1 ? messages::kTooManyPositionalOne : messages::kTooManyPositional,
+                                d.func_name, d.parameter_names.size(), given));
 }
 
 PyError multiple_values(const FunctionDescription& d, const char* parameter) {
-    return PyError::new_formatted(PyExc_TypeError, display_name(d) +
-                                                       " got multiple values for argument '" +
-                                                       parameter + "'");
+    return PyError::new_formatted(PyExc_TypeError,
+                                  format(messages::kMultipleValues, d.func_name, parameter));
 }
 
 // The keyword is shown as its str(), which keeps text that is not valid UTF-8
@@ -44,8 +44,8 @@ PyError multiple_values(const FunctionDescription& d, const char* parameter) {
 PyError unexpected_keyword(const FunctionDescription& d, PyObject* keyword) {
     PyResult<object> text = text_form(keyword);
     if (!text) return std::move(text.error());
-    object msg = object::steal(PyUnicode_FromFormat(
-        "%s() got an unexpected keyword argument '%U'", d.func_name, text->ptr()));
+    object msg = object::steal(
+        PyUnicode_FromFormat(messages::kUnexpectedKeyword, d.func_name, text->ptr()));
     if (!msg) return fetch();
     return PyError::new_object(PyExc_TypeError, std::move(msg));
 }
@@ -56,8 +56,7 @@ PyError missing_required(const FunctionDescription& d, std::span<PyObject* const
         if (slots[i] == nullptr) missing.push_back(d.parameter_names[i]);
     }
     const std::size_t k = missing.size();
-    std::string msg = display_name(d) + " missing " + std::to_string(k) + " required positional " +
-                      (k == 1 ? "argument" : "arguments") + ": ";
+    std::string msg = format(k == 1 ? messages::kMissingOne : messages::kMissing, d.func_name, k);
     push_parameter_list(msg, missing);
     return PyError::new_formatted(PyExc_TypeError, std::move(msg));
 }
@@ -80,6 +79,23 @@ Py_ssize_t find_parameter(const FunctionDescription& d, PyObject* keyword) {
 }
 
 }  // namespace
+
+PyResult<object> text_form(PyObject* obj) {
+    object text = object::steal(PyObject_Str(obj));
+    if (text) return text;
+    PyError failure = fetch();
+    std::move(failure).restore();
+    PyErr_WriteUnraisable(obj);
+    object name = object::steal(PyType_GetName(Py_TYPE(obj)));
+    if (name) {
+        text = object::steal(PyUnicode_FromFormat(messages::kUnprintable, name.ptr()));
+    } else {
+        PyErr_Clear();
+        text = object::steal(PyUnicode_FromString(messages::kUnprintableUnnamed));
+    }
+    if (!text) return std::unexpected(fetch());
+    return text;
+}
 
 PyResult<void> bind(const FunctionDescription& d, PyObject* const* args, Py_ssize_t nargs,
                     PyObject* kwnames, std::span<PyObject*> slots) {

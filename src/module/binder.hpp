@@ -11,6 +11,7 @@
 #include <span>
 
 #include "module/errors.hpp"
+#include "module/handles.hpp"
 
 namespace zorvane::python {
 
@@ -44,5 +45,10 @@ struct FunctionDescription {
 // references to the arguments. Nothing is converted here.
 PyResult<void> bind(const FunctionDescription& description, PyObject* const* args,
                     Py_ssize_t nargs, PyObject* kwnames, std::span<PyObject*> slots);
+
+// The text form of an object for messages: str(obj), or, when str raises,
+// "<unprintable NAME object>" after the failure was shown to the
+// unraisable-exception hook.
+PyResult<object> text_form(PyObject* obj);
 
 }  // namespace zorvane::python

@@ -6,6 +6,9 @@
 #include <optional>
 #include <stdexcept>
 
+#include "common/messages.hpp"
+#include "module/guard.hpp"
+
 namespace zorvane::python {
 
 namespace {
@@ -27,11 +30,9 @@ PyError not_a_sequence(PyObject* obj) {
     object qualname = object::steal(PyType_GetQualName(Py_TYPE(obj)));
     if (!qualname) {
         (void)fetch();
-        return PyError::new_message(PyExc_TypeError,
-                                    "'<failed to extract type name>' object cannot be converted to 'Sequence'");
+        return PyError::new_message(PyExc_TypeError, messages::kNotASequenceUnnamed);
     }
-    object msg = object::steal(
-        PyUnicode_FromFormat("'%U' object cannot be converted to 'Sequence'", qualname.ptr()));
+    object msg = object::steal(PyUnicode_FromFormat(messages::kNotASequence, qualname.ptr()));
     if (!msg) return fetch();
     return PyError::new_object(PyExc_TypeError, std::move(msg));
 }
@@ -93,7 +94,7 @@ std::optional<std::vector<double>> extract_float64_array(PyObject* obj) {
 
 [[noreturn]] void api_call_failed() {
     PyErr_Print();
-    panic("Python API call failed");
+    panic(messages::kApiCallFailed);
 }
 
 }  // namespace
@@ -107,7 +108,7 @@ PyResult<double> extract_double(PyObject* obj) {
 
 PyResult<std::vector<double>> extract_sequence(PyObject* obj) {
     if (PyUnicode_Check(obj)) {
-        return std::unexpected(PyError::new_message(PyExc_TypeError, "Can't extract `str` to `Vec`"));
+        return std::unexpected(PyError::new_message(PyExc_TypeError, messages::kStrIsNotASequence));
     }
     if (!PySequence_Check(obj)) return std::unexpected(not_a_sequence(obj));
     if (PyList_CheckExact(obj) || PyTuple_CheckExact(obj)) return extract_list_or_tuple(obj);
@@ -149,7 +150,7 @@ PyError argument_extraction_error(const char* parameter, PyError error) {
     }
     PyResult<object> text = text_form(value.ptr());
     if (!text) return std::move(text.error());
-    object msg = object::steal(PyUnicode_FromFormat("argument '%s': %U", parameter, text->ptr()));
+    object msg = object::steal(PyUnicode_FromFormat(messages::kArgumentPrefix, parameter, text->ptr()));
     if (!msg) return fetch();
     object remapped = object::steal(PyObject_CallOneArg(PyExc_TypeError, msg.ptr()));
     if (!remapped) return fetch();

@@ -17,8 +17,16 @@
 #include "common/result.hpp"
 #include "module/binder.hpp"
 #include "module/errors.hpp"
+#include "module/handles.hpp"
 
 namespace zorvane::python {
+
+// What a parameter accepts: one number (float rule) or a sequence of numbers
+// (sequence rule), converted to a double or an owned std::vector<double>.
+enum class Kind { number, sequence };
+
+template <Kind K>
+using Value = std::conditional_t<K == Kind::sequence, std::vector<double>, double>;
 
 // The float rule: an exact float is read directly; anything else goes through
 // PyFloat_AsDouble (int, bool, __float__, __index__). A float subclass gives its
@@ -49,17 +57,14 @@ PyResult<T> extract_argument(PyObject* obj, const char* parameter) {
 }
 
 // Binds a call and converts its arguments in parameter order, each to the
-// matching type of Ts (double or std::vector<double>). The first failure ends
-// the conversion: later arguments are not looked at, and what was already
-// converted is released.
+// matching type of Ts (double or std::vector<double>; one per parameter of the
+// description). The first failure ends the conversion: later arguments are
+// not looked at, and what was already converted is released.
 template <class... Ts>
 PyResult<std::tuple<Ts...>> bind_and_convert(const FunctionDescription& description,
                                              PyObject* const* args, Py_ssize_t nargs,
                                              PyObject* kwnames) {
     PyObject* slots[sizeof...(Ts)] = {};
-    if (description.parameter_names.size() != sizeof...(Ts)) {
-        panic("parameter description does not match the converted types");
-    }
     if (auto bound = bind(description, args, nargs, kwnames, slots); !bound) {
         return std::unexpected(std::move(bound.error()));
     }

@@ -1,4 +1,4 @@
-// How failures reach Python.
+// The error value of the surface.
 //
 // A body (an entry point, a conversion) returns either a value or a `PyError`:
 // the Python exception type to raise and its single argument. The exception
@@ -6,20 +6,15 @@
 // look inside it (the argument rule of convert.hpp does). Dropping a PyError
 // without raising it releases everything it holds.
 //
-// `trampoline` is the one road out of the module: it runs a body, returns its
-// object, raises its PyError, and turns a zorvane::Panic (an assertion failure
-// of the core, or a PanicException that came back from Python code) into a
-// raised `pyo3_runtime.PanicException`. Nothing else sets the interpreter's
-// error state except the interpreter calls made while building a result.
+// Taking an error from the interpreter (`fetch`) and raising panics belong to
+// the guard (guard.hpp), one step up: a fetched exception may be a panic that
+// has to be resumed.
 #pragma once
 
-#include <exception>
 #include <expected>
 #include <string>
-#include <utility>
 #include <variant>
 
-#include "common/panic.hpp"
 #include "module/handles.hpp"
 
 namespace zorvane::python {
@@ -60,40 +55,10 @@ private:
 template <class T>
 using PyResult = std::expected<T, PyError>;
 
-// Takes the interpreter's pending exception after a failed interpreter call.
-// With nothing pending the error is SystemError("attempted to fetch exception
-// but none was set"). If the pending exception is this process's
-// PanicException (Python code we called re-raised one of ours), it is not an
-// ordinary error: the panic is resumed, which throws zorvane::Panic.
-PyError fetch();
-
-// The `pyo3_runtime.PanicException` type, created on first need. Throws
-// zorvane::Panic("Failed to initialize new exception type.") when the type
-// cannot be created.
-PyObject* panic_exception_type();
-
-// The text form of an object for messages: str(obj), or, when str raises,
-// "<unprintable NAME object>" after the failure was shown to the
-// unraisable-exception hook.
-PyResult<object> text_form(PyObject* obj);
-
-namespace detail {
-// Steps 3-5 of the guard; a panic while they run is fatal (abort).
-PyObject* finish(PyResult<object>&& outcome) noexcept;
-PyObject* finish_panic(std::exception_ptr failure) noexcept;
-}  // namespace detail
-
-// The guard around every entry point. The thread that runs it is attached to
-// the interpreter for the whole body; the body may throw zorvane::Panic (or any
-// other C++ exception, which is reported the same way), never anything else
-// leaves this function.
-template <class Body>
-PyObject* trampoline(Body&& body) noexcept {
-    try {
-        return detail::finish(std::forward<Body>(body)());
-    } catch (...) {
-        return detail::finish_panic(std::current_exception());
-    }
-}
+// A message as a Python str. Messages are UTF-8 text; a message that came from
+// a Python str may carry lone surrogates, which were encoded with
+// "surrogatepass" and are restored the same way. Anything else that is not
+// valid UTF-8 is replaced. Null (with MemoryError pending) when out of memory.
+object message_text(const std::string& text);
 
 }  // namespace zorvane::python

@@ -1,11 +1,10 @@
-// The eight entry points.
+// The entry points, all from one table.
 //
-// Every entry point is `call_model` on the function's parameter description,
-// the converted types of its parameters and the model to call:
+// Every entry point is the same body run on one declaration:
 //
 // * `bind_and_convert` binds the call to the parameter description and
 //   converts the arguments in parameter order, sequences to
-//   std::vector<double>, floats to double (convert.hpp). Any failure is the
+//   std::vector<double>, numbers to double (convert.hpp). Any failure is the
 //   TypeError (or pass-through error) the caller must see; nothing after the
 //   failing argument is looked at.
 // * The model is one C++ call on those plain values. It returns
@@ -23,13 +22,15 @@
 #include "module/functions.hpp"
 
 #include <array>
+#include <concepts>
+#include <cstddef>
 #include <tuple>
 #include <utility>
-#include <vector>
 
 #include "module/binder.hpp"
 #include "module/convert.hpp"
 #include "module/errors.hpp"
+#include "module/guard.hpp"
 #include "models/flux_map.hpp"
 #include "models/heyrovsky.hpp"
 #include "models/integrated.hpp"
@@ -39,98 +40,130 @@ namespace zorvane::python::functions {
 
 namespace {
 
-using Sequence = std::vector<double>;
+struct Parameter {
+    const char* name;
+    Kind kind;
+};
 
-constexpr std::array<const char*, 3> kSequenceScales{"l", "re", "rstar"};
-constexpr std::array<const char*, 4> kRing{"l", "r", "re", "rstar"};
-constexpr std::array<const char*, 5> kFluxMap{"l", "re", "rstar", "bl", "bf"};
+consteval Parameter number(const char* name) { return {name, Kind::number}; }
+consteval Parameter sequence(const char* name) { return {name, Kind::sequence}; }
 
-constexpr FunctionDescription WITT_MAO{"witt_mao_magnification", kSequenceScales, 0, 3, 0};
-constexpr FunctionDescription INTEGRATED_WITT_MAO{"integrated_witt_mao_magnification",
-                                                  kSequenceScales, 0, 3, 0};
-constexpr FunctionDescription INTEGRATED_FLUX_MAP_WITT_MAO{
-    "integrated_flux_map_witt_mao_magnification", kFluxMap, 0, 5, 0};
-constexpr FunctionDescription MULTI_WITT_MAO{"multi_witt_mao_magnification", kSequenceScales, 0,
-                                             3, 0};
-constexpr FunctionDescription HEYROVSKY{"heyrovsky_magnification", kRing, 0, 4, 0};
-constexpr FunctionDescription INTEGRATED_HEYROVSKY{"integrated_heyrovsky_magnification",
-                                                   kSequenceScales, 0, 3, 0};
-constexpr FunctionDescription INTEGRATED_FLUX_MAP_HEYROVSKY{
-    "integrated_flux_map_heyrovsky_magnification", kFluxMap, 0, 5, 0};
-constexpr FunctionDescription DISCRETE_FLUX_MAP_HEYROVSKY{
-    "discrete_flux_map_heyrovsky_magnification", kFluxMap, 0, 5, 0};
+// The stored docstring: "name(a, b)\n--\n\n", built when compiling.
+struct TextSignature {
+    char text[128] = {};
+};
 
-// The common body of every entry point: bind and convert the arguments as
-// `Converted...`, call the model on the plain values, convert its result.
-template <class... Converted, class Model>
-PyObject* call_model(const FunctionDescription& description, PyObject* const* args,
-                     Py_ssize_t nargs, PyObject* kwnames, Model model) {
+template <class Model, std::size_t N>
+struct Function {
+    const char* name;
+    Model model;
+    std::array<const char*, N> parameter_names;
+    std::array<Kind, N> kinds;
+
+    consteval TextSignature text_signature() const {
+        TextSignature s;
+        std::size_t at = 0;
+        auto put = [&](const char* text) {
+            for (; *text != '\0'; ++text) {
+                // A compile-time failure here means a signature too long for the buffer.
+                if (at + 1 >= sizeof s.text) throw "text signature too long";
+                s.text[at++] = *text;
+            }
+        };
+        put(name);
+        put("(");
+        for (std::size_t i = 0; i < N; ++i) {
+            if (i > 0) put(", ");
+            put(parameter_names[i]);
+        }
+        put(")\n--\n\n");
+        return s;
+    }
+};
+
+template <class Model, std::same_as<Parameter>... P>
+consteval auto declare(const char* name, Model model, P... parameters) {
+    return Function<Model, sizeof...(P)>{name, model, {parameters.name...}, {parameters.kind...}};
+}
+
+// The module's functions, in registration order. This table is the only place
+// a function is declared: tests/python/signatures.py reads it (keep each entry
+// in this form), and the tests hold the stub zorvane.pyi and the README's
+// signatures to it.
+//
+// integrated_*: fixed linear limb-darkening profile (coefficient 0.6) and its
+// stored normalisation; the caller cannot change them.
+// multi_witt_mao_magnification: re and rstar are sequences, one evaluation per
+// (re, rstar) pair.
+constexpr auto kFunctions = std::tuple{
+    declare("witt_mao_magnification", models::witt_mao_magnification,
+            sequence("l"), number("re"), number("rstar")),
+    declare("integrated_witt_mao_magnification", models::integrated_witt_mao_magnification,
+            sequence("l"), number("re"), number("rstar")),
+    declare("integrated_flux_map_witt_mao_magnification",
+            models::integrated_flux_map_witt_mao_magnification,
+            sequence("l"), number("re"), number("rstar"), sequence("bl"), sequence("bf")),
+    declare("multi_witt_mao_magnification", models::multi_witt_mao_magnification,
+            sequence("l"), sequence("re"), sequence("rstar")),
+    declare("heyrovsky_magnification", models::heyrovsky_magnification,
+            number("l"), number("r"), number("re"), number("rstar")),
+    declare("integrated_heyrovsky_magnification", models::integrated_heyrovsky_magnification,
+            sequence("l"), number("re"), number("rstar")),
+    declare("integrated_flux_map_heyrovsky_magnification",
+            models::integrated_flux_map_heyrovsky_magnification,
+            sequence("l"), number("re"), number("rstar"), sequence("bl"), sequence("bf")),
+    declare("discrete_flux_map_heyrovsky_magnification",
+            models::discrete_flux_map_heyrovsky_magnification,
+            sequence("l"), number("re"), number("rstar"), sequence("bl"), sequence("bf")),
+};
+
+constexpr std::size_t kCount = std::tuple_size_v<decltype(kFunctions)>;
+
+template <std::size_t I>
+constexpr auto& declared = std::get<I>(kFunctions);
+
+template <std::size_t I>
+constexpr TextSignature kTextSignature = declared<I>.text_signature();
+
+template <std::size_t I>
+constexpr FunctionDescription kDescription{declared<I>.name, declared<I>.parameter_names, 0,
+                                           declared<I>.parameter_names.size(), 0};
+
+// The entry point of function I, in the interpreter's METH_FASTCALL |
+// METH_KEYWORDS form: `args` holds the positional arguments followed by the
+// keyword values, `kwnames` the keyword names (or null). Returns a new
+// reference, or null with an exception set.
+template <std::size_t I>
+PyObject* entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    constexpr auto& f = declared<I>;
     return trampoline([&]() -> PyResult<object> {
-        auto converted = bind_and_convert<Converted...>(description, args, nargs, kwnames);
-        if (!converted) return std::unexpected(std::move(converted.error()));
-        return std::apply(
-            [&](auto&... values) { return to_python(model(std::move(values)...)); }, *converted);
+        return [&]<std::size_t... J>(std::index_sequence<J...>) -> PyResult<object> {
+            auto converted =
+                bind_and_convert<Value<f.kinds[J]>...>(kDescription<I>, args, nargs, kwnames);
+            if (!converted) return std::unexpected(std::move(converted.error()));
+            return std::apply(
+                [&](auto&... values) { return to_python(f.model(std::move(values)...)); },
+                *converted);
+        }(std::make_index_sequence<f.kinds.size()>{});
     });
 }
 
+template <class F>
+PyCFunction as_cfunction(F* f) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(f));
+}
+
+template <std::size_t... I>
+std::array<PyMethodDef, kCount> make_method_table(std::index_sequence<I...>) {
+    return {PyMethodDef{declared<I>.name, as_cfunction(&entry<I>), METH_FASTCALL | METH_KEYWORDS,
+                        kTextSignature<I>.text}...};
+}
+
+std::array<PyMethodDef, kCount> method_table_storage =
+    make_method_table(std::make_index_sequence<kCount>{});
+
 }  // namespace
 
-PyObject* witt_mao_magnification(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                                 PyObject* kwnames) {
-    return call_model<Sequence, double, double>(WITT_MAO, args, nargs, kwnames,
-                                                models::witt_mao_magnification);
-}
-
-PyObject* integrated_witt_mao_magnification(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                                            PyObject* kwnames) {
-    // Fixed linear limb-darkening profile (coefficient 0.6) and its stored
-    // normalisation; the caller cannot change them.
-    return call_model<Sequence, double, double>(INTEGRATED_WITT_MAO, args, nargs, kwnames,
-                                                models::integrated_witt_mao_magnification);
-}
-
-PyObject* integrated_flux_map_witt_mao_magnification(PyObject*, PyObject* const* args,
-                                                     Py_ssize_t nargs, PyObject* kwnames) {
-    return call_model<Sequence, double, double, Sequence, Sequence>(
-        INTEGRATED_FLUX_MAP_WITT_MAO, args, nargs, kwnames,
-        models::integrated_flux_map_witt_mao_magnification);
-}
-
-PyObject* multi_witt_mao_magnification(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                                       PyObject* kwnames) {
-    // re and rstar are sequences here: one evaluation per (re, rstar) pair.
-    return call_model<Sequence, Sequence, Sequence>(
-        MULTI_WITT_MAO, args, nargs, kwnames,
-        [](Sequence l, Sequence re, Sequence rstar) {
-            return models::multi_witt_mao_magnification(l, re, rstar);
-        });
-}
-
-PyObject* heyrovsky_magnification(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                                  PyObject* kwnames) {
-    return call_model<double, double, double, double>(HEYROVSKY, args, nargs, kwnames,
-                                                      models::heyrovsky_magnification);
-}
-
-PyObject* integrated_heyrovsky_magnification(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                                             PyObject* kwnames) {
-    // Fixed linear limb-darkening profile, as for the Witt-Mao form.
-    return call_model<Sequence, double, double>(INTEGRATED_HEYROVSKY, args, nargs, kwnames,
-                                                models::integrated_heyrovsky_magnification);
-}
-
-PyObject* integrated_flux_map_heyrovsky_magnification(PyObject*, PyObject* const* args,
-                                                      Py_ssize_t nargs, PyObject* kwnames) {
-    return call_model<Sequence, double, double, Sequence, Sequence>(
-        INTEGRATED_FLUX_MAP_HEYROVSKY, args, nargs, kwnames,
-        models::integrated_flux_map_heyrovsky_magnification);
-}
-
-PyObject* discrete_flux_map_heyrovsky_magnification(PyObject*, PyObject* const* args,
-                                                    Py_ssize_t nargs, PyObject* kwnames) {
-    return call_model<Sequence, double, double, Sequence, Sequence>(
-        DISCRETE_FLUX_MAP_HEYROVSKY, args, nargs, kwnames,
-        models::discrete_flux_map_heyrovsky_magnification);
-}
+std::span<PyMethodDef> method_table() { return method_table_storage; }
 
 }  // namespace zorvane::python::functions

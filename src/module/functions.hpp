@@ -1,28 +1,21 @@
-// The eight module functions, in the interpreter's METH_FASTCALL |
-// METH_KEYWORDS form: `self` is the module, `args` holds the positional
-// arguments followed by the keyword values, `kwnames` the keyword names (or
-// null). Each returns a new reference, or null with an exception set.
+// The module's functions, as the interpreter's method table.
+//
+// Each function is declared once, in functions.cpp: its name, its parameters
+// with the kind of each, and the model it calls. The entry point, the text
+// signature and the binder's parameter description all come from that one
+// declaration.
 #pragma once
+
+#include <span>
 
 #include "module/handles.hpp"
 
 namespace zorvane::python::functions {
 
-PyObject* witt_mao_magnification(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                                 PyObject* kwnames);
-PyObject* integrated_witt_mao_magnification(PyObject* self, PyObject* const* args,
-                                            Py_ssize_t nargs, PyObject* kwnames);
-PyObject* integrated_flux_map_witt_mao_magnification(PyObject* self, PyObject* const* args,
-                                                     Py_ssize_t nargs, PyObject* kwnames);
-PyObject* multi_witt_mao_magnification(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                                       PyObject* kwnames);
-PyObject* heyrovsky_magnification(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                                  PyObject* kwnames);
-PyObject* integrated_heyrovsky_magnification(PyObject* self, PyObject* const* args,
-                                             Py_ssize_t nargs, PyObject* kwnames);
-PyObject* integrated_flux_map_heyrovsky_magnification(PyObject* self, PyObject* const* args,
-                                                      Py_ssize_t nargs, PyObject* kwnames);
-PyObject* discrete_flux_map_heyrovsky_magnification(PyObject* self, PyObject* const* args,
-                                                    Py_ssize_t nargs, PyObject* kwnames);
+// One entry per function, in registration order (the order of __all__). Every
+// entry is METH_FASTCALL | METH_KEYWORDS, and its stored docstring is the text
+// signature and nothing else ("name(l, re, rstar)\n--\n\n"), so
+// __text_signature__ is the parameter list and __doc__ is None.
+std::span<PyMethodDef> method_table();
 
 }  // namespace zorvane::python::functions

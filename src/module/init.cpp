@@ -1,4 +1,4 @@
-// Module entry: PyInit_zorvane, the function table and the module record.
+// Module entry: PyInit_zorvane, registering the method table and the module record.
 //
 // Single-phase initialisation. The module object is built once per process, in
 // the first interpreter that imports it, and cached; a later PyInit_zorvane in
@@ -6,51 +6,33 @@
 // same object. Any other interpreter is refused with ImportError: the module
 // keeps process-wide state (the cached module, the worker pool) that cannot be
 // shared between interpreters.
+//
+// The files of the surface form a ladder; each includes only those above it:
+//   handles.hpp    owning handle for Python references
+//   errors         PyError / PyResult, the error value
+//   once.hpp       process-wide values created once
+//   guard          the PanicException type, fetch, trampoline
+//   binder         arguments to parameter slots, binding TypeErrors
+//   convert        Python objects to doubles and vectors, and back
+//   functions      the one declaration of every function, the method table
+//   init.cpp       this file
+// Every text they show a caller stands in common/messages.hpp.
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
+#include "common/messages.hpp"
+#include "common/panic.hpp"
 #include "module/errors.hpp"
 #include "module/functions.hpp"
+#include "module/guard.hpp"
 #include "module/handles.hpp"
 #include "module/once.hpp"
 
 namespace zorvane::python {
 
 namespace {
-
-template <class F>
-PyCFunction as_cfunction(F* f) {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(f));
-}
-
-constexpr int kFastcallKeywords = METH_FASTCALL | METH_KEYWORDS;
-
-// The stored docstring of each function is its text signature and nothing
-// else, so __text_signature__ is the parameter list and __doc__ is None.
-PyMethodDef function_table[] = {
-    {"witt_mao_magnification", as_cfunction(&functions::witt_mao_magnification),
-     kFastcallKeywords, "witt_mao_magnification(l, re, rstar)\n--\n\n"},
-    {"integrated_witt_mao_magnification",
-     as_cfunction(&functions::integrated_witt_mao_magnification), kFastcallKeywords,
-     "integrated_witt_mao_magnification(l, re, rstar)\n--\n\n"},
-    {"integrated_flux_map_witt_mao_magnification",
-     as_cfunction(&functions::integrated_flux_map_witt_mao_magnification), kFastcallKeywords,
-     "integrated_flux_map_witt_mao_magnification(l, re, rstar, bl, bf)\n--\n\n"},
-    {"multi_witt_mao_magnification", as_cfunction(&functions::multi_witt_mao_magnification),
-     kFastcallKeywords, "multi_witt_mao_magnification(l, re, rstar)\n--\n\n"},
-    {"heyrovsky_magnification", as_cfunction(&functions::heyrovsky_magnification),
-     kFastcallKeywords, "heyrovsky_magnification(l, r, re, rstar)\n--\n\n"},
-    {"integrated_heyrovsky_magnification",
-     as_cfunction(&functions::integrated_heyrovsky_magnification), kFastcallKeywords,
-     "integrated_heyrovsky_magnification(l, re, rstar)\n--\n\n"},
-    {"integrated_flux_map_heyrovsky_magnification",
-     as_cfunction(&functions::integrated_flux_map_heyrovsky_magnification), kFastcallKeywords,
-     "integrated_flux_map_heyrovsky_magnification(l, re, rstar, bl, bf)\n--\n\n"},
-    {"discrete_flux_map_heyrovsky_magnification",
-     as_cfunction(&functions::discrete_flux_map_heyrovsky_magnification), kFastcallKeywords,
-     "discrete_flux_map_heyrovsky_magnification(l, re, rstar, bl, bf)\n--\n\n"},
-};
 
 // The module's __all__ list, created empty when the module has none.
 PyResult<object> all_list(PyObject* module) {
@@ -69,8 +51,7 @@ PyResult<object> all_list(PyObject* module) {
     if (!PyList_Check(all.ptr())) {
         object qualname = object::steal(PyType_GetQualName(Py_TYPE(all.ptr())));
         if (!qualname) return std::unexpected(fetch());
-        object msg = object::steal(
-            PyUnicode_FromFormat("'%U' object cannot be converted to 'PyList'", qualname.ptr()));
+        object msg = object::steal(PyUnicode_FromFormat(messages::kAllNotAList, qualname.ptr()));
         if (!msg) return std::unexpected(fetch());
         return std::unexpected(PyError::new_object(PyExc_TypeError, std::move(msg)));
     }
@@ -89,8 +70,7 @@ PyResult<void> add_function(PyObject* module, PyMethodDef* def) {
     if (!PyUnicode_Check(name.ptr())) {
         object qualname = object::steal(PyType_GetQualName(Py_TYPE(name.ptr())));
         if (!qualname) return std::unexpected(fetch());
-        object msg = object::steal(
-            PyUnicode_FromFormat("'%U' object cannot be converted to 'PyString'", qualname.ptr()));
+        object msg = object::steal(PyUnicode_FromFormat(messages::kNameNotAString, qualname.ptr()));
         if (!msg) return std::unexpected(fetch());
         return std::unexpected(PyError::new_object(PyExc_TypeError, std::move(msg)));
     }
@@ -98,7 +78,7 @@ PyResult<void> add_function(PyObject* module, PyMethodDef* def) {
     if (!all) return std::unexpected(std::move(all.error()));
     if (PyList_Append(all->ptr(), name.ptr()) < 0) {
         PyError failure = fetch();
-        std::string detail = "could not append __name__ to __all__";
+        std::string detail = messages::kAppendToAll;
         object repr = object::steal(PyObject_Repr(failure.value().ptr()));
         const char* text = repr ? PyUnicode_AsUTF8(repr.ptr()) : nullptr;
         if (text != nullptr) {
@@ -114,7 +94,7 @@ PyResult<void> add_function(PyObject* module, PyMethodDef* def) {
 
 // Registers the functions in table order; the first failure stops it.
 PyResult<void> initialize_functions(PyObject* module) {
-    for (PyMethodDef& def : function_table) {
+    for (PyMethodDef& def : functions::method_table()) {
         if (auto added = add_function(module, &def); !added) return added;
     }
     return {};
@@ -134,7 +114,7 @@ ModuleRecord record{
     {
         PyModuleDef_HEAD_INIT,
         "zorvane",
-        "A Python module implemented in C++.",
+        messages::kModuleDoc,
         0,
         nullptr,
         nullptr,
@@ -169,9 +149,7 @@ PyResult<object> module_init() {
     std::int64_t expected = -1;
     if (!record.interpreter_id.compare_exchange_strong(expected, id, std::memory_order_seq_cst) &&
         expected != id) {
-        return std::unexpected(PyError::new_message(
-            PyExc_ImportError,
-            "PyO3 modules do not yet support subinterpreters, see README.md#sub-interpreters"));
+        return std::unexpected(PyError::new_message(PyExc_ImportError, messages::kSubinterpreters));
     }
 
     PyResult<PyObject*> module = record.module.get_or_try_init(build_module);

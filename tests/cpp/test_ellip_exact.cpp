@@ -10,6 +10,7 @@
 #include <limits>
 #include <string>
 
+#include "common/messages.hpp"
 #include "ellip/elliprc.hpp"
 #include "ellip/elliprd.hpp"
 #include "ellip/elliprf.hpp"
@@ -23,6 +24,7 @@ namespace {
 
 using namespace zorvane::ellip;
 using zorvane::Result;
+namespace messages = zorvane::messages;
 
 constexpr double PI = 3.141592653589793;
 constexpr double INF = std::numeric_limits<double>::infinity();
@@ -275,36 +277,32 @@ TEST_P(ErrorMessage, IsTheExactText) {
     EXPECT_EQ(message(c.call()), c.expected) << c.what;
 }
 
-constexpr const char* RF_DOMAIN = "elliprf: x, y, and z must be non-negative, and at most one can be zero.";
-constexpr const char* RD_XY = "elliprd: x and y must be non-negative, and at most one can be zero.";
-constexpr const char* RJ_DOMAIN = "elliprj: x, y, and z must be non-negative, and at most one can be zero.";
-
 INSTANTIATE_TEST_SUITE_P(
     Ellip, ErrorMessage,
     ::testing::Values(
-        Message{"elliprf(0,0,1)", [] { return elliprf(0, 0, 1); }, RF_DOMAIN},
-        Message{"elliprf(1,0,0)", [] { return elliprf(1, 0, 0); }, RF_DOMAIN},
-        Message{"elliprf(0,0,0)", [] { return elliprf(0, 0, 0); }, RF_DOMAIN},
-        Message{"elliprf(-1,1,1)", [] { return elliprf(-1, 1, 1); }, RF_DOMAIN},
-        Message{"elliprf(1e-300,2e-300,1)", [] { return elliprf(1e-300, 2e-300, 1); }, "elliprf: Failed to converge."},
-        Message{"elliprf(NaN,1,2)", [] { return elliprf(NaN, 1, 2); }, "elliprf: Failed to converge."},
-        Message{"elliprc(-1,1)", [] { return elliprc(-1, 1); }, "elliprc: x must be non-negative."},
-        Message{"elliprc(1,0)", [] { return elliprc(1, 0); }, "elliprc: y must be non-zero."},
-        Message{"elliprc(-1,0)", [] { return elliprc(-1, 0); }, "elliprc: x must be non-negative."},
-        Message{"elliprd(0,0,1)", [] { return elliprd(0, 0, 1); }, RD_XY},
-        Message{"elliprd(-1,1,0)", [] { return elliprd(-1, 1, 0); }, RD_XY},
-        Message{"elliprd(1,1,0)", [] { return elliprd(1, 1, 0); }, "elliprd: z must be positive"},
-        Message{"elliprg(-1,1,1)", [] { return elliprg(-1, 1, 1); }, "elliprg: x, y, and z must be non-negative."},
-        Message{"elliprj(0,0,1,1)", [] { return elliprj(0, 0, 1, 1); }, RJ_DOMAIN},
-        Message{"elliprj(1,2,3,0)", [] { return elliprj(1, 2, 3, 0); }, "elliprj: p must be non-zero"},
-        Message{"elliprj(-1,2,3,0)", [] { return elliprj(-1, 2, 3, 0); }, RJ_DOMAIN},
-        Message{"elliprj(0,NaN,1,0.5)", [] { return elliprj(0, NaN, 1, 0.5); }, "elliprj: Fail to converge"},
-        Message{"ellipk(1.5)", [] { return ellipk(1.5); }, "ellipk: m must be less than 1."},
-        Message{"ellipe(1.5)", [] { return ellipe(1.5); }, "ellipe: m must be less than 1."},
-        Message{"ellipk(inf)", [] { return ellipk(INF); }, "ellipk: m must be less than 1."},
-        Message{"ellippi(1,0.5)", [] { return ellippi(1, 0.5); }, "ellippi: n cannot be 1."},
-        Message{"ellippi(1,2)", [] { return ellippi(1, 2); }, "ellippi: m must be less than 1."},
-        Message{"ellippi(NaN,0.5)", [] { return ellippi(NaN, 0.5); }, "elliprj: Fail to converge"},
-        Message{"ellippi(0.5,NaN)", [] { return ellippi(0.5, NaN); }, "elliprj: Fail to converge"}));
+        Message{"elliprf(0,0,1)", [] { return elliprf(0, 0, 1); }, messages::kElliprfDomain},
+        Message{"elliprf(1,0,0)", [] { return elliprf(1, 0, 0); }, messages::kElliprfDomain},
+        Message{"elliprf(0,0,0)", [] { return elliprf(0, 0, 0); }, messages::kElliprfDomain},
+        Message{"elliprf(-1,1,1)", [] { return elliprf(-1, 1, 1); }, messages::kElliprfDomain},
+        Message{"elliprf(1e-300,2e-300,1)", [] { return elliprf(1e-300, 2e-300, 1); }, messages::kElliprfConvergence},
+        Message{"elliprf(NaN,1,2)", [] { return elliprf(NaN, 1, 2); }, messages::kElliprfConvergence},
+        Message{"elliprc(-1,1)", [] { return elliprc(-1, 1); }, messages::kElliprcX},
+        Message{"elliprc(1,0)", [] { return elliprc(1, 0); }, messages::kElliprcY},
+        Message{"elliprc(-1,0)", [] { return elliprc(-1, 0); }, messages::kElliprcX},
+        Message{"elliprd(0,0,1)", [] { return elliprd(0, 0, 1); }, messages::kElliprdXY},
+        Message{"elliprd(-1,1,0)", [] { return elliprd(-1, 1, 0); }, messages::kElliprdXY},
+        Message{"elliprd(1,1,0)", [] { return elliprd(1, 1, 0); }, messages::kElliprdZ},
+        Message{"elliprg(-1,1,1)", [] { return elliprg(-1, 1, 1); }, messages::kElliprgDomain},
+        Message{"elliprj(0,0,1,1)", [] { return elliprj(0, 0, 1, 1); }, messages::kElliprjDomain},
+        Message{"elliprj(1,2,3,0)", [] { return elliprj(1, 2, 3, 0); }, messages::kElliprjP},
+        Message{"elliprj(-1,2,3,0)", [] { return elliprj(-1, 2, 3, 0); }, messages::kElliprjDomain},
+        Message{"elliprj(0,NaN,1,0.5)", [] { return elliprj(0, NaN, 1, 0.5); }, messages::kElliprjConvergence},
+        Message{"ellipk(1.5)", [] { return ellipk(1.5); }, messages::kEllipkDomain},
+        Message{"ellipe(1.5)", [] { return ellipe(1.5); }, messages::kEllipeDomain},
+        Message{"ellipk(inf)", [] { return ellipk(INF); }, messages::kEllipkDomain},
+        Message{"ellippi(1,0.5)", [] { return ellippi(1, 0.5); }, messages::kEllippiN},
+        Message{"ellippi(1,2)", [] { return ellippi(1, 2); }, messages::kEllippiM},
+        Message{"ellippi(NaN,0.5)", [] { return ellippi(NaN, 0.5); }, messages::kElliprjConvergence},
+        Message{"ellippi(0.5,NaN)", [] { return ellippi(0.5, NaN); }, messages::kElliprjConvergence}));
 
 }  // namespace

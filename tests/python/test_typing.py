@@ -1,5 +1,7 @@
 """The type stubs: installed beside the module, in agreement with the functions
-the module really has, and used by mypy from site-packages (not read as Any)."""
+the module really has, and used by mypy from site-packages (not read as Any).
+The stub, the README's signatures and the running module all follow the one
+declaration of each function (the table that signatures.py reads)."""
 
 import ast
 import importlib.util
@@ -13,10 +15,11 @@ from pathlib import Path
 import pytest
 
 import zorvane
-from signatures import SIGNATURES
+from signatures import SIGNATURES, text_signature
 
 ROOT = Path(__file__).resolve().parents[2]
 SOURCE_STUB = ROOT / "src" / "module" / "zorvane.pyi"
+README = ROOT / "README.md"
 
 ANNOTATION = {"seq": "_RealSequence", "float": "_Real"}
 RETURNS = {"heyrovsky_magnification": "float", "multi_witt_mao_magnification": "list[list[float]]"}
@@ -46,7 +49,7 @@ def test_stubs_installed_beside_the_module():
 
 def test_stub_declares_exactly_the_module_functions():
     functions, tree = stub_functions()
-    assert list(functions) == zorvane.__all__
+    assert list(functions) == zorvane.__all__ == list(SIGNATURES)
     declared_all = next(node.value for node in tree.body if isinstance(node, ast.Assign)
                         and [t.id for t in node.targets] == ["__all__"])
     assert ast.literal_eval(declared_all) == zorvane.__all__
@@ -63,6 +66,7 @@ def test_stub_signature(name):
     assert not a.defaults and not a.kw_defaults
     assert [p.arg for p in a.args] == [p for p, _ in SIGNATURES[name]]
     assert [p.arg for p in a.args] == list(inspect.signature(getattr(zorvane, name)).parameters)
+    assert getattr(zorvane, name).__text_signature__ == text_signature(name)
     assert [ast.unparse(p.annotation) for p in a.args] == [ANNOTATION[k] for _, k in SIGNATURES[name]]
     assert ast.unparse(node.returns) == RETURNS.get(name, "list[float]")
 
@@ -80,6 +84,21 @@ def test_stub_docstring(name):
     assert "TypeError" in doc
     # the runtime function keeps its own bare text signature
     assert getattr(zorvane, name).__doc__ is None
+
+
+# ------------------------------------------------ README against the table
+
+def test_readme_function_table_follows_the_declarations():
+    text = README.read_text()
+    table = text.split("## The eight functions\n\n", 1)[1].split("\n\n", 1)[0]
+    rows = dict(re.findall(r"^\| `(\w+)` \| ([^|]*) \|", table, re.M))
+    assert sorted(rows) == sorted(SIGNATURES)
+    kind = {"sequence": "seq", "number": "float"}
+    for name, arguments in rows.items():
+        assert [(p, kind[k]) for p, k in re.findall(r"`(\w+)` (\w+)", arguments)] == list(SIGNATURES[name])
+    # each function has a section whose heading shows its signature
+    headings = [m for line in re.findall(r"^### (.*)$", text, re.M) for m in re.findall(r"`(\w+)(\(.*?\))`", line)]
+    assert sorted(headings) == sorted((name, text_signature(name)) for name in SIGNATURES)
 
 
 # --------------------------------------------------------------------- mypy

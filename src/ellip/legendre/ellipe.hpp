@@ -15,6 +15,7 @@
 #include <cmath>
 #include <limits>
 
+#include "common/messages.hpp"
 #include "common/result.hpp"
 #include "ellip/elliprg.hpp"
 #include "ellip/legendre/taylor_interval.hpp"
@@ -29,7 +30,7 @@ inline Result<double> ellipe(double m) noexcept {
     }
     const int interval = taylor::interval_of(m);
     if (interval >= 0) return c * taylor::e_polynomial(interval, m);
-    if (m > 1.0) return fail("ellipe: m must be less than 1.");
+    if (m > 1.0) return fail(messages::kEllipeDomain);
     if (m == 1.0) return c;
     if (std::isnan(m)) return std::numeric_limits<double>::quiet_NaN();
     const auto r = elliprg(0.0, 1.0 - m, 1.0);

@@ -14,6 +14,7 @@
 
 #include <limits>
 
+#include "common/messages.hpp"
 #include "common/result.hpp"
 #include "ellip/elliprf.hpp"
 #include "ellip/legendre/taylor_interval.hpp"
@@ -23,7 +24,7 @@ namespace zorvane::ellip {
 inline Result<double> ellipk(double m) noexcept {
     const int interval = taylor::interval_of(m);
     if (interval >= 0) return taylor::k_polynomial(interval, m);
-    if (m > 1.0) return fail("ellipk: m must be less than 1.");
+    if (m > 1.0) return fail(messages::kEllipkDomain);
     if (m == 1.0) return std::numeric_limits<double>::infinity();
     return elliprf(0.0, 1.0 - m, 1.0);
 }

@@ -21,6 +21,7 @@
 #include <numbers>
 #include <limits>
 
+#include "common/messages.hpp"
 #include "common/result.hpp"
 #include "ellip/elliprf.hpp"
 #include "ellip/elliprj.hpp"
@@ -70,8 +71,8 @@ inline Result<double> ellippi(double n, double m) noexcept {
     constexpr double PI_2 = std::numbers::pi / 2.0;
     constexpr double INF = std::numeric_limits<double>::infinity();
 
-    if (m > 1.0) return fail("ellippi: m must be less than 1.");
-    if (n == 1.0) return fail("ellippi: n cannot be 1.");
+    if (m > 1.0) return fail(messages::kEllippiM);
+    if (n == 1.0) return fail(messages::kEllippiN);
 
     const double mc = 1.0 - m;
     if (mc <= EPSILON) {
