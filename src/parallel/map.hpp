@@ -164,10 +164,10 @@ auto map_ordered(std::span<const T> input, F&& f)
     -> std::vector<std::remove_cvref_t<std::invoke_result_t<F&, const T&>>> {
     detail::Registry* registry;
     if (detail::Worker* worker = detail::current_worker())
-        registry = &detail::registry_of(*worker);
+        registry = worker->registry;
     else
         registry = &detail::global_registry();
-    return detail::map_ordered_on(*registry, detail::num_threads(*registry), input, f);
+    return detail::map_ordered_on(*registry, registry->size(), input, f);
 }
 
 // The same on an explicitly owned pool (tests).
@@ -175,7 +175,7 @@ template <class T, class F>
 auto map_ordered(ThreadPool& pool, std::span<const T> input, F&& f)
     -> std::vector<std::remove_cvref_t<std::invoke_result_t<F&, const T&>>> {
     detail::Registry& registry = pool.registry();
-    return detail::map_ordered_on(registry, detail::num_threads(registry), input, f);
+    return detail::map_ordered_on(registry, registry.size(), input, f);
 }
 
 }  // namespace zorvane::parallel

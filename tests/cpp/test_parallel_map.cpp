@@ -24,6 +24,8 @@
 #include "common/result.hpp"
 #include "parallel/map.hpp"
 #include "parallel/pool.hpp"
+#include "parallel/pool_size.hpp"
+#include "parallel/registry.hpp"
 
 namespace {
 
