@@ -8,8 +8,9 @@
 //      against 1 (baselines: the plain loop, and two bare threads each
 //      running one half, which shows the speed-up the machine allows now);
 //   4. where handing a call to the pool starts to pay: maps of n elements of
-//      ~300 ns on the process-wide pool, spread over the workers against the
-//      same call kept on the calling thread (the baseline), n from 16 to 1024.
+//      the same work on the process-wide pool, spread over the workers against
+//      the same call kept on the calling thread (the baseline), n from 16 to
+//      16384.
 // Usage: bench_parallel [repeats-scale]; the default takes a few seconds.
 #include <algorithm>
 #include <chrono>
@@ -198,14 +199,13 @@ int main(int argc, char** argv) {
 
     // 4. Break-even of the hand-off, on the process-wide pool.
     {
-        std::printf("hand-off break-even, %zu workers, elements of ~%.0f ns (medians):\n",
-                    zorvane::parallel::current_num_threads(), 300.0);
-        std::vector<double> in(1024);
+        std::printf("hand-off break-even, %zu workers (medians):\n", zorvane::parallel::current_num_threads());
+        std::vector<double> in(16384);
         for (std::size_t i = 0; i < in.size(); ++i) in[i] = 1.0 + 1e-3 * static_cast<double>(i);
         double break_even_us = -1;
         for (std::size_t n = 16; n <= in.size(); n *= 2) {
             const std::span<const double> part(in.data(), n);
-            const int reps = std::max(50, static_cast<int>(2000 * scale * 64 / static_cast<double>(n)));
+            const int reps = std::max(30, static_cast<int>(2000 * scale * 64 / static_cast<double>(n)));
             std::vector<double> t_inline, t_spread;
             for (int r = 0; r < reps; ++r) {
                 auto t0 = clock_type::now();
