@@ -372,7 +372,7 @@ TEST(GlobalPool, OneElementFromOutsideRunsOnTheCaller) {
 
 // A call stays on the calling thread when the pool has one worker or when its
 // estimated work is below the threshold; otherwise the workers compute it all.
-TEST(GlobalPool, SmallCallsStayOnTheCallerOthersGoToTheWorkers) {
+TEST(CallingThread, SmallCallsStayThereOthersGoToTheWorkers) {
     using zorvane::parallel::min_work_to_spread;
     ThreadPool one(1), two(2);
     const auto caller = std::this_thread::get_id();
