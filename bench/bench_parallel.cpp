@@ -6,7 +6,11 @@
 //      plain loop filling a new vector);
 //   3. speed-up of a map over 10^5 elements of ~300 ns each, 2 workers
 //      against 1 (baselines: the plain loop, and two bare threads each
-//      running one half, which shows the speed-up the machine allows now).
+//      running one half, which shows the speed-up the machine allows now);
+//   4. where handing a call to the pool starts to pay: maps of n elements of
+//      the same work on the process-wide pool, spread over the workers against
+//      the same call kept on the calling thread (the baseline), n from 16 to
+//      16384.
 // Usage: bench_parallel [repeats-scale]; the default takes a few seconds.
 #include <algorithm>
 #include <chrono>
@@ -191,6 +195,35 @@ int main(int argc, char** argv) {
         std::printf("  baseline: two bare threads splitting the loop in halves: %.2f ms, speed-up %.2f; "
                     "pool with 2 workers against them: %.2f\n",
                     raw * 1e3, s / raw, raw / w);
+    }
+
+    // 4. Break-even of the hand-off, on the process-wide pool.
+    {
+        std::printf("hand-off break-even, %zu workers (medians):\n", zorvane::parallel::current_num_threads());
+        std::vector<double> in(16384);
+        for (std::size_t i = 0; i < in.size(); ++i) in[i] = 1.0 + 1e-3 * static_cast<double>(i);
+        double break_even_us = -1;
+        for (std::size_t n = 16; n <= in.size(); n *= 2) {
+            const std::span<const double> part(in.data(), n);
+            const int reps = std::max(30, static_cast<int>(2000 * scale * 64 / static_cast<double>(n)));
+            std::vector<double> t_inline, t_spread;
+            for (int r = 0; r < reps; ++r) {
+                auto t0 = clock_type::now();
+                auto a = map_ordered(part, work, std::chrono::nanoseconds(0));
+                t_inline.push_back(seconds_since(t0));
+                t0 = clock_type::now();
+                auto b = map_ordered(part, work);
+                t_spread.push_back(seconds_since(t0));
+                sink = sink + a[n - 1] + b[n - 1];
+            }
+            const double i_us = stats(t_inline).median * 1e6, s_us = stats(t_spread).median * 1e6;
+            if (break_even_us < 0 && s_us < i_us) break_even_us = i_us;
+            std::printf("  n = %4zu: on the caller %8.2f us, spread %8.2f us, spread / caller %.2f\n", n,
+                        i_us, s_us, s_us / i_us);
+        }
+        std::printf("  spreading first wins at about %.0f us of work (threshold in use: %lld us)\n",
+                    break_even_us,
+                    static_cast<long long>(zorvane::parallel::min_work_to_spread.count() / 1000));
     }
     return 0;
 }

@@ -52,25 +52,26 @@ JoinOutcome join_on_worker(Worker& worker, FA& first, FB& second, bool injected)
             } catch (...) {
                 self->error = std::current_exception();
             }
-            complete_stolen(*owner, self->done);
+            owner->registry->complete_stolen(*owner, self->done);
         }
     };
     Second record{&second, &worker, {false}, 0, {}};
     JoinOutcome out;
-    const bool queued = push_local(worker, JobRef{&Second::execute, &record});
+    Registry& registry = *worker.registry;
+    const bool queued = registry.push(worker, JobRef{&Second::execute, &record});
     try {
         out.a = first(injected);
     } catch (...) {
         out.error_a = std::current_exception();
     }
-    if (!queued || take_back(worker, &record)) {
+    if (!queued || worker.deque.take_back(&record)) {
         try {
             out.b = second(injected);
         } catch (...) {
             out.error_b = std::current_exception();
         }
     } else {
-        work_until(worker, record.done);
+        registry.work_until(worker, &record.done);
         out.b = record.result;
         out.error_b = std::move(record.error);
     }
@@ -80,7 +81,7 @@ JoinOutcome join_on_worker(Worker& worker, FA& first, FB& second, bool injected)
 template <class FA, class FB>
 JoinOutcome join_from_outside(Registry& registry, FA& first, FB& second) noexcept {
     JoinOutcome out;
-    if (!has_threads(registry)) {
+    if (!registry.has_threads()) {
         // The pool's only worker is a thread that is busy elsewhere: run the
         // step here, as the pool would have.
         try {
@@ -113,7 +114,7 @@ JoinOutcome join_from_outside(Registry& registry, FA& first, FB& second) noexcep
     latch.reset();
     Step step{&first, &second, &latch, JoinOutcome{}, InjectedJob{JobRef{nullptr, nullptr}, nullptr}};
     step.node.job = JobRef{&Step::execute, &step};
-    inject(registry, step.node);
+    registry.inject(step.node);
     latch.wait();
     return std::move(step.out);
 }
@@ -123,7 +124,7 @@ JoinOutcome join_from_outside(Registry& registry, FA& first, FB& second) noexcep
 template <class FA, class FB>
 JoinOutcome join(Registry& registry, FA& first, FB& second) noexcept {
     Worker* worker = current_worker();
-    if (worker != nullptr && &registry_of(*worker) == &registry)
+    if (worker != nullptr && worker->registry == &registry)
         return join_on_worker(*worker, first, second, false);
     return join_from_outside(registry, first, second);
 }

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "parallel/pool.hpp"
+#include "parallel/pool_size.hpp"
 
 namespace zorvane::parallel {
 

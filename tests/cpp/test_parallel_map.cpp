@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cerrno>
@@ -24,6 +25,8 @@
 #include "common/result.hpp"
 #include "parallel/map.hpp"
 #include "parallel/pool.hpp"
+#include "parallel/pool_size.hpp"
+#include "parallel/registry.hpp"
 
 namespace {
 
@@ -194,6 +197,7 @@ TEST_P(MapOnPool, ThreeLevelsOfNestingComplete) {
 }
 
 TEST_P(MapOnPool, NestedMapFromWorkerUsesThatPool) {
+    if (GetParam() == 1) GTEST_SKIP() << "a one-worker pool computes on the calling thread";
     ThreadPool pool(GetParam());
     std::vector<int> one{0, 1};
     auto sizes = map_ordered(pool, std::span<const int>(one), [](int) { return current_num_threads(); });
@@ -366,12 +370,23 @@ TEST(GlobalPool, OneElementFromOutsideRunsOnTheCaller) {
     EXPECT_TRUE(map_ordered(std::span<const double>(none), work).empty());
 }
 
-TEST(GlobalPool, LongerMapsFromOutsideRunOnWorkers) {
-    const auto in = inputs(2);
+// A call stays on the calling thread when the pool has one worker or when its
+// estimated work is below the threshold; otherwise the workers compute it all.
+TEST(CallingThread, SmallCallsStayThereOthersGoToTheWorkers) {
+    using zorvane::parallel::min_work_to_spread;
+    ThreadPool one(1), two(2);
     const auto caller = std::this_thread::get_id();
-    auto where = map_ordered(std::span<const double>(in), [](double) { return std::this_thread::get_id(); });
-    EXPECT_NE(where[0], caller);
-    EXPECT_NE(where[1], caller);
+    auto on_caller = [&](ThreadPool& pool, std::size_t len, std::chrono::nanoseconds cost) {
+        const auto in = inputs(len);
+        auto where = map_ordered(pool, std::span<const double>(in), [](double) { return std::this_thread::get_id(); },
+                                 cost);
+        return static_cast<std::size_t>(std::count(where.begin(), where.end(), caller));
+    };
+    const std::chrono::nanoseconds unknown = zorvane::parallel::unknown_cost;
+    EXPECT_EQ(on_caller(one, 1000, unknown), 1000u);
+    EXPECT_EQ(on_caller(two, 2, unknown), 0u);
+    EXPECT_EQ(on_caller(two, 100, min_work_to_spread / 100 - std::chrono::nanoseconds(1)), 100u);
+    EXPECT_EQ(on_caller(two, 100, min_work_to_spread / 100), 0u);
 }
 
 TEST(GlobalPool, SizeIsStableAndMatchesTheEnvironmentRules) {

@@ -12,7 +12,7 @@
 #include <optional>
 #include <string>
 
-#include "parallel/pool.hpp"
+#include "parallel/pool_size.hpp"
 
 namespace {
 

@@ -209,3 +209,35 @@ def test_a_list_changed_by_another_thread_while_it_is_read():
     out = json.loads(proc.stdout.strip().splitlines()[-1])
     assert out["wrong"] == 0
     assert out["longest"] > 0 and out["panics"] + out["tables"] == scaled(3000, 100)
+
+
+SIZES_SCRIPT = textwrap.dedent(r'''
+    import json, zorvane
+    # A call stays on the calling thread when its estimated work is under
+    # 50 us (disk elements count 0.3 us, so up to 166 separations, or pairs x
+    # separations up to 166 in the batch); a 1-separation call always does.
+    # The sizes straddle that limit; the reference is the 1-separation calls.
+    z = zorvane
+    l = [0.0137 * i for i in range(398)] + [1.0, 0.0, float("nan"), -1.0]
+    one = [z.witt_mao_magnification([x], 1.0, 0.01)[0].hex() for x in l]
+    wrong = []
+    for n in (2, 100, 165, 166, 167, 168, 400):
+        if [v.hex() for v in z.witt_mao_magnification(l[-n:], 1.0, 0.01)] != one[-n:]:
+            wrong.append(n)
+    re = [1.0, 1.0, 1.0, 1.0]
+    for pairs in (3, 4):  # 3 x 50 separations under the limit, 4 x 50 over
+        rows = z.multi_witt_mao_magnification(l[-50:], re[:pairs], [0.01])
+        if any([v.hex() for v in row] != one[-50:] for row in rows) or len(rows) != pairs:
+            wrong.append(("pairs", pairs))
+    print(json.dumps(wrong))
+''')
+
+
+@pytest.mark.parametrize("pool", ["1", "2", "3"])
+def test_results_do_not_depend_on_where_a_call_runs(pool):
+    env = {k: v for k, v in os.environ.items() if k != "RAYON_RS_NUM_CPUS"}
+    env["RAYON_NUM_THREADS"] = pool
+    proc = subprocess.run([sys.executable, "-c", SIZES_SCRIPT], env=env, capture_output=True, text=True,
+                          timeout=TIMEOUT)
+    assert proc.returncode == 0, proc.stderr[-4000:]
+    assert json.loads(proc.stdout) == []
