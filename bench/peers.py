@@ -2,8 +2,8 @@
 separations u in Einstein radii (or on a light curve) and returning a float64
 array.
 
-* NumPy + SciPy: the Witt-Mao uniform-disk closed form and the thin-ring
-  closed form, vectorised with scipy.special (ellipk, ellipe, elliprf, elliprj),
+* NumPy + SciPy: the Witt-Mao uniform-disk closed form, vectorised with
+  scipy.special (ellipk, ellipe, elliprf, elliprj), and the thin-ring closed form,
   and the limb-darkened form as a SciPy user writes it (quad over the radius);
 * MulensModel: its uniform and limb-darkened Witt-Mao point-lens methods;
 * VBMicrolensing: its extended-source point-lens light curve (ESPLLightCurve),
@@ -60,21 +60,6 @@ def disk_numpy(u: np.ndarray, rho: float) -> np.ndarray:
                   * (np.pi / 2 + np.arcsin((rho2 - 1.0) / (rho2 + 1.0)))) / np.pi
         a = np.where(edge, a_edge, a)
     return a
-
-
-def ring_numpy(l, r, c):
-    """Magnification of a thin uniform ring of radius r (source radii) whose
-    centre lies at l from the lens; c is the Einstein radius in source radii."""
-    l = np.asarray(l, dtype=float)
-    r = np.asarray(r, dtype=float)
-    d2 = (r - l) ** 2
-    s = l + r
-    big = d2 + 4.0 * c * c
-    m = 16.0 * c * c * l * r / (s * s * big)
-    n = 4.0 * l * r / (s * s)
-    k = sp.ellipk(m)
-    pi3 = sp.elliprf(0.0, 1.0 - m, 1.0) + n / 3.0 * sp.elliprj(0.0, 1.0 - m, 1.0, 1.0 - n)
-    return 4.0 / (s * np.sqrt(big)) * (2.0 * c * c * k + d2 * pi3) / (2.0 * np.pi)
 
 
 def ld_profile(r):
@@ -156,14 +141,14 @@ def mulens_ld(u, rho, gamma=GAMMA):
         trajectory=traj, gamma=gamma).get_magnification(), dtype=float)
 
 
-def mulens_light_curve(t, u0, rho, limb_darkened):
-    """MulensModel's Model on epochs t (t0 = 0, tE = 1), the finite-source
-    Witt-Mao method over the whole curve."""
+def mulens_light_curve(t, u0, rho, limb_darkened, zone):
+    """MulensModel's Model on epochs t (t0 = 0, tE = 1): its finite-source
+    Witt-Mao method for epochs in zone = (start, end), the point lens outside."""
     import MulensModel as mm
     model = mm.Model({"t_0": 0.0, "u_0": u0, "t_E": 1.0, "rho": rho})
     method = "finite_source_LD_WittMao94" if limb_darkened else "finite_source_uniform_WittMao94"
     t = np.asarray(t, dtype=float)
-    model.set_magnification_methods([float(t[0]) - 1.0, method, float(t[-1]) + 1.0])
+    model.set_magnification_methods([zone[0], method, zone[1]])
     return np.asarray(model.get_magnification(t, gamma=GAMMA if limb_darkened else 0.0), dtype=float)
 
 
