@@ -20,7 +20,7 @@ mpmath at 30 digits (tests/python/references.py, `linear_source`), computed
 at the l values zorvane gets; it is kept in bench/light_curve_reference.npz
 and computed again only when the epochs change or with --recompute (about ten
 minutes on two cores).  zorvane is timed in child processes with
-RAYON_NUM_THREADS = 1 and = all cores; every timing is the best of several
+RAYON_NUM_THREADS = 1 and unset (all cores); every timing is the best of several
 repetitions of the whole curve, divided by the number of epochs.
 """
 from __future__ import annotations
@@ -169,14 +169,15 @@ def measure(ref: dict) -> list[dict]:
     if z is None:
         print(f"zorvane not measured: {why}", file=sys.stderr)
     else:
-        timings = {th: peers.run_child("bench.light_curve", th, []) for th in sorted({1, ncpu})}
+        # 1 thread, then the pool's default size (all the cores the process may use)
+        timings = {th: peers.run_child("bench.light_curve", None if th == "all" else th, []) for th in (1, "all")}
         for name, profile, f in zorvane_methods(z):
             err = {rho: max_rel_diff(f(curve(rho)[1], rho), ref[(profile, rho)]) for rho in RHOS}
             for th, tm in timings.items():
                 if "error" in tm:
                     print(f"zorvane on {th} thread(s) failed: {tm['error']}", file=sys.stderr)
                     continue
-                rows.append({"name": name, "profile": profile, "threads": f"{th}" if th == 1 else f"{th} (all)",
+                rows.append({"name": name, "profile": profile, "threads": "1" if th == 1 else f"{ncpu} (all)",
                              "cost": {rho: tm[f"{name}|{rho!r}"] for rho in RHOS}, "error": err})
     for name, profile, f in peer_methods():
         cost, err = {}, {}

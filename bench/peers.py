@@ -218,11 +218,14 @@ def has(z, name):
     return z is not None and hasattr(z, name)
 
 
-def run_child(module: str, threads: int, args: list[str]) -> dict:
+def run_child(module: str, threads: int | None, args: list[str]) -> dict:
     """Runs `python -m module --child ARGS` from the repository root with
-    RAYON_NUM_THREADS = threads: zorvane's worker pool reads its size once per
-    process.  Returns the JSON object the child prints last."""
-    env = dict(os.environ, RAYON_NUM_THREADS=str(threads))
+    RAYON_NUM_THREADS = threads (None: unset, the pool's default size): zorvane's
+    worker pool reads its size once per process.  Returns the JSON object the
+    child prints last."""
+    env = {k: v for k, v in os.environ.items() if k != "RAYON_NUM_THREADS"}
+    if threads is not None:
+        env["RAYON_NUM_THREADS"] = str(threads)
     res = subprocess.run([sys.executable, "-m", module, "--child", *args], env=env, cwd=ROOT,
                          capture_output=True, text=True)
     if res.returncode != 0:
