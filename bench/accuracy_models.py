@@ -1,6 +1,6 @@
 """Accuracy of the uniform-disk and ring magnifications against high-precision quadrature.
 
-    python bench/accuracy_models.py
+    python -m bench.accuracy_models        (from the repository root)
 
 Prints, for the uniform disk, the largest relative error in bands of |x - 1|
 for several source sizes, then the error far from the source (where the closed
@@ -10,15 +10,12 @@ reference, and for the ring the error against |r - l|/(l + r).
 """
 
 import math
-import os
-import sys
 
 import mpmath as mp
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests", "python"))
-from test_models_physics import disk_reference, ring_reference  # noqa: E402
-
-import zorvane  # noqa: E402
+import zorvane
+from tests.python.references import disk as disk_reference
+from tests.python.references import ring as ring_reference
 
 mp.mp.dps = 30
 

@@ -1,0 +1,185 @@
+"""High-precision physical references for the magnifications.
+
+Each is built from the point-lens magnification A(u) = (u² + 2)/(u√(u² + 4))
+alone, averaged over the source in a way that does not follow the module's own
+decomposition, so that they can judge it:
+
+* `disk` and `linear_source`: the source's area average in polar coordinates
+  about the lens (mpmath, 30 digits), uniform or linearly limb-darkened;
+* `ring`: the average around a thin ring (mpmath);
+* `disk_closed_form`: the Witt-Mao closed form evaluated in mpmath;
+* `ring_float`, `profile_average`: the ring average and its profile-weighted
+  average over the radius by SciPy's adaptive quadrature (any profile);
+* `linear_by_parts`: a linear law as nested uniform disks (mpmath).
+
+The physics tests (tests/python) import this module as `references`; the
+benchmarks, run from the repository root as `python -m bench.NAME`, import it
+as `tests.python.references`.
+"""
+
+import math
+
+import mpmath as mp
+from scipy import integrate
+
+DPS = 30
+LINEAR = 0.6   # the linear limb-darkening coefficient used throughout: I(r) = 1 - 0.6 (1 - sqrt(1 - r²))
+
+
+def point_lens(u):
+    """A(u) for a float or an mpf."""
+    if isinstance(u, mp.mpf):
+        return (u * u + 2) / (u * mp.sqrt(u * u + 4))
+    return (u * u + 2.0) / (u * math.sqrt(u * u + 4.0))
+
+
+def linear_law(r, coeff=LINEAR):
+    return 1 - coeff * (1 - math.sqrt(max(0.0, 1 - r * r)))
+
+
+def linear_source(x, rho, coeff=0.0, dps=DPS):
+    """Source of radius rho (Einstein radii) at separation x·rho from the lens,
+    brightness I(r) = 1 - coeff·(1 - sqrt(1 - r²)) (r in source radii); coeff = 0
+    is the uniform disk.
+
+    In polar coordinates (s, θ) about the lens the circle of radius s crosses the
+    source on the arc |θ| < θ₀, cos θ₀ = (s² + u² - ρ²)/(2su), or lies inside it
+    whole when s < ρ - u. Integrated over θ, the brightness gives
+        (1 - coeff)·2θ₀ + coeff/ρ · J(s),   J(s) = ∫ sqrt(ρ² - s² - u² + 2su cos θ) dθ,
+    with J = 8 sqrt(su)·(E(m) - (1 - m) K(m)), m = sin²(θ₀/2), on an arc and
+    J = 4 sqrt(ρ² - (s - u)²)·E(4su/(ρ² - (s - u)²)) on a whole circle. The
+    area average is the 1-D integral of s·A(s) = (s² + 2)/sqrt(s² + 4) (smooth)
+    times that, whose only rough points (s = |u - ρ| and u + ρ) are the ends of
+    the integration intervals, divided by πρ²(1 - coeff/3). Returns an mpf.
+    """
+    with mp.workdps(dps):
+        rho = mp.mpf(rho)
+        u = mp.mpf(x) * rho
+        c = mp.mpf(coeff)
+
+        def s_times_a(s):
+            return (s * s + 2) / mp.sqrt(s * s + 4)
+
+        def whole(s):
+            w = 2 * mp.pi * (1 - c)
+            if c:
+                top = (rho - s + u) * (rho + s - u)   # ρ² - (s - u)², without cancellation
+                w += c / rho * 4 * mp.sqrt(top) * mp.ellipe(4 * s * u / top)
+            return s_times_a(s) * w
+
+        def arc(s):
+            su4 = 4 * s * u
+            m = (rho - s + u) * (rho + s - u) / su4           # sin²(θ₀/2)
+            m1 = (s + u - rho) * (s + u + rho) / su4          # 1 - m
+            if m <= 0:
+                return mp.mpf(0)
+            w = 4 * (1 - c) * mp.asin(mp.sqrt(min(m, mp.mpf(1))))
+            if c:
+                w += c / rho * 8 * mp.sqrt(s * u) * (mp.ellipe(m) - m1 * mp.ellipk(m))
+            return s_times_a(s) * w
+
+        total = mp.mpf(0)
+        if u < rho:
+            total += mp.quad(whole, [0, rho - u])
+        if u > 0:
+            total += mp.quad(arc, [abs(u - rho), u + rho])
+        return total / (mp.pi * rho * rho * (1 - c / 3))
+
+
+def disk(x, rho):
+    """Uniform disk of radius rho (Einstein radii) at separation x·rho (an mpf)."""
+    return linear_source(x, rho, 0.0)
+
+
+def disk_closed_form(x, re, rstar, dps=40):
+    """The Witt-Mao uniform-disk closed form at the exact inputs (x·rstar/re
+    evaluated in mpmath), as a float."""
+    with mp.workdps(dps):
+        rho = mp.mpf(rstar) / mp.mpf(re)
+        u = mp.mpf(x) * rho
+        return float(_disk_closed_form(u, rho))
+
+
+def _disk_closed_form(u, a):
+    """Uniform disk of radius a at separation u (mpf, at the current precision)."""
+    if u == a:
+        r2 = a * a
+        return (2 / a + (1 + r2) / r2 * (mp.pi / 2 + mp.asin((r2 - 1) / (r2 + 1)))) / mp.pi
+    d, s, r2 = u - a, u + a, a * a
+    n = 1 - (d / s) ** 2   # 4ua/(u + a)², never above 1 by rounding
+    f = mp.sqrt(4 + d * d)
+    m = 4 * n / (f * f)
+    return (s * f / (2 * r2) * mp.ellipe(m) - d * (8 + u * u - r2) / (2 * r2 * f) * mp.ellipk(m)
+            + 2 * d * d * (1 + r2) / (r2 * s * f) * mp.ellippi(n, m)) / mp.pi
+
+
+def linear_by_parts(u, rho, dps=DPS):
+    """Linear law (coefficient 0.6) by a second route: integrating by parts over
+    the nested uniform disks of radius ρ sin t gives
+        A = [0.4 A_disk(ρ) + 0.6 ∫₀^{π/2} sin³t A_disk(ρ sin t) dt] / 0.8,
+    with the disk closed form at `dps` digits. Returns a float."""
+    with mp.workdps(dps):
+        uu = mp.mpf(u)
+
+        def disk_at(a):
+            # twice the digits inside, so that 1 - n = (d/s)² survives for |d| down to 10^(5 - dps)
+            with mp.workdps(2 * dps + 10):
+                if a == 0:
+                    return mp.mpf(point_lens(float(uu))) if uu > 0 else mp.inf
+                # the rim through the lens: the elliptic form is 0·inf there, use its limit
+                return +_disk_closed_form(a if abs(uu - a) < mp.mpf(10) ** (5 - dps) else uu, a)
+        rho_m = mp.mpf(rho)
+        pts = [0, mp.pi / 2]
+        if 0 < uu < rho_m:
+            pts = [0, mp.asin(uu / rho_m), mp.pi / 2]
+        integral = mp.quad(lambda t: mp.sin(t) ** 3 * disk_at(rho_m * mp.sin(t)), pts)
+        return float((mp.mpf("0.4") * disk_at(rho_m) + mp.mpf("0.6") * integral) / mp.mpf("0.8"))
+
+
+def ring(l, r, c):
+    """Point-lens magnification averaged around the ring of radius r at separation
+    l (lengths in source radii, c = re/rstar), an mpf."""
+    with mp.workdps(DPS):
+        l, r, c = mp.mpf(l), mp.mpf(r), mp.mpf(c)
+
+        # psi is the angle from the point of the ring nearest the lens, where the
+        # magnification peaks with a width of about |r - l|/sqrt(l r).
+        def a(psi):
+            return point_lens(mp.sqrt((l - r) ** 2 + 4 * l * r * mp.sin(psi / 2) ** 2) / c)
+
+        points = [0, mp.pi]
+        if l > 0 and r > 0:
+            w = abs(r - l) / mp.sqrt(l * r)
+            for k in (100, 10, 1):
+                if k * w < mp.pi / 2:
+                    points.insert(1, k * w)
+        return mp.quad(a, points) / mp.pi
+
+
+def ring_float(l, r, c, epsrel=1e-13):
+    """The same average by SciPy's adaptive quadrature, as a float."""
+    u, a = l / c, r / c
+
+    def g(psi):
+        # |u - a e^{i psi}|² written so that it keeps its precision near a = u
+        dd = (u - a) ** 2 + 4.0 * u * a * math.sin(0.5 * psi) ** 2
+        return point_lens(math.sqrt(dd)) if dd > 0 else 0.0
+    # Near a = u the integrand peaks at psi = 0 with a width of about |a - u|/u:
+    # break points on a geometric grid from that width let QAGP resolve it.
+    w = abs(a - u) / max(a, u) if max(a, u) > 0 else 0.0
+    pts = []
+    while 0.0 < w < math.pi:
+        pts.append(w)
+        w *= 4.0
+    value, _ = integrate.quad(g, 0.0, math.pi, points=pts or None, epsabs=0.0, epsrel=epsrel, limit=400)
+    return value / math.pi
+
+
+def profile_average(l, c, profile=linear_law, epsrel=1e-12):
+    """∫₀¹ 2πr P(r) A_ring(r) dr / ∫₀¹ 2πr P(r) dr by nested adaptive quadrature
+    (l in source radii, c = re/rstar), a float."""
+    pts = [l] if 0 < l < 1 else None
+    num, _ = integrate.quad(lambda r: 2 * math.pi * r * profile(r) * ring_float(l, r, c) if r > 0 else 0.0, 0, 1,
+                            points=pts, epsabs=0, epsrel=epsrel, limit=400)
+    den, _ = integrate.quad(lambda r: 2 * math.pi * r * profile(r), 0, 1, epsabs=0, epsrel=2e-14)
+    return num / den
