@@ -1,11 +1,15 @@
 #include "models/flux_map.hpp"
 
 #include <algorithm>
+#include <array>
+#include <cmath>
+#include <optional>
 #include <span>
 
 #include "common/panic.hpp"
 #include "models/heyrovsky.hpp"
 #include "models/integrated.hpp"
+#include "models/mean_value.hpp"
 #include "numeric/interp.hpp"
 #include "numeric/quadrature.hpp"
 
@@ -31,12 +35,65 @@ Support support_of(std::span<const double> bl) {
     return {lo, hi};
 }
 
-// The table as a profile, with the radii it covers and its normalisation over
-// them.
+// The weights Mₖ/(k!)² of the profile's mean-value series, Mₖ its normalised
+// moments of r²ᵏ over the radii that shine, exact for the piecewise-linear
+// table: on a segment [r0, r1] with brightness I0 + b·(r − r0),
+//   ∫ r^(2k+1)·I dr = I0·D(2k+2)/(2k+2) + b·(D(2k+3)/(2k+3) − r0·D(2k+2)/(2k+2)),
+// with D(n) = r1ⁿ − r0ⁿ = (r1 − r0)·Σᵢ r1ⁱ·r0^(n−1−i), a sum of positive terms,
+// so that narrow segments lose nothing to cancellation. None (no series) for a
+// table whose radii do not strictly increase, that holds a value that is not
+// finite, or whose light does not add up to a positive amount.
+using FarWeights = std::array<double, series::kTerms>;
+
+std::optional<FarWeights> far_weights(std::span<const double> bl, std::span<const double> bf) {
+    constexpr int kPowers = 2 * series::kTerms + 2;
+    FarWeights raw{};
+    if (bl.size() == 1) {
+        // One entry: the same brightness over the whole disk.
+        if (!std::isfinite(bf[0])) return std::nullopt;
+        for (int k = 0; k < series::kTerms; ++k) raw[k] = bf[0] / (k + 1.0);
+    } else {
+        for (std::size_t j = 0; j < bl.size(); ++j) {
+            if (!std::isfinite(bl[j]) || !std::isfinite(bf[j])) return std::nullopt;
+            if (j > 0 && !(bl[j] > bl[j - 1])) return std::nullopt;
+        }
+        for (std::size_t j = 0; j + 1 < bl.size(); ++j) {
+            double r0 = bl[j], r1 = bl[j + 1], i0 = bf[j];
+            if (r1 <= 0.0 || r0 >= 1.0) continue;
+            const double b = (bf[j + 1] - i0) / (r1 - r0);
+            if (r0 < 0.0) {
+                i0 = i0 + b * (0.0 - r0);
+                r0 = 0.0;
+            }
+            r1 = std::min(r1, 1.0);
+            const double width = r1 - r0;
+            std::array<double, kPowers + 1> d{};  // d[n] = r1ⁿ − r0ⁿ
+            double sum = 1.0, power = 1.0;        // Σᵢ r1ⁱ·r0^(n−1−i) and r1^(n−1) for n = 1
+            for (int n = 1; n <= kPowers; ++n) {
+                d[n] = width * sum;
+                power = power * r1;
+                sum = power + r0 * sum;
+            }
+            for (int k = 0; k < series::kTerms; ++k) {
+                const int m = 2 * k + 2;
+                const double flat = d[m] / m;
+                raw[k] = raw[k] + (i0 * flat + b * (d[m + 1] / (m + 1) - r0 * flat));
+            }
+        }
+    }
+    if (!(raw[0] > 0.0) || !std::isfinite(raw[0])) return std::nullopt;
+    FarWeights weight{};
+    for (int k = 0; k < series::kTerms; ++k) weight[k] = (raw[k] / raw[0]) * series::RING_WEIGHT[k];
+    return weight;
+}
+
+// The table as a profile, with the radii it covers, its normalisation over
+// them and its series weights.
 struct Table {
     TabulatedProfile profile;
     Support support;
     double norm;
+    std::optional<FarWeights> far;
 };
 
 // Asserts equal lengths first (a Panic, before any other work).
@@ -48,7 +105,7 @@ Table tabulated(std::span<const double> bl, std::span<const double> bf) {
                             [&](double r) { return (r * detail::kTwoPi) * profile(r); },
                             support.lo, support.hi, detail::kTarget)
                             .integral;
-    return {profile, support, norm};
+    return {profile, support, norm, far_weights(bl, bf)};
 }
 
 template <class Family>
@@ -56,7 +113,8 @@ std::vector<double> integrated_flux_map(Family family, std::span<const double> l
                                         double rstar, std::span<const double> bl,
                                         std::span<const double> bf) {
     const Table table = tabulated(bl, bf);
-    return integrated_magnification(family, l, re, rstar, table.profile, table.norm, table.support);
+    return integrated_magnification(family, l, re, rstar, table.profile, table.norm, table.support,
+                                    table.far ? table.far->data() : nullptr);
 }
 
 }  // namespace

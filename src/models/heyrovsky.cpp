@@ -8,6 +8,7 @@
 #include "ellip/legendre/ellippi.hpp"
 #include "ellip/elliprf.hpp"
 #include "ellip/elliprj.hpp"
+#include "models/mean_value.hpp"
 
 namespace zorvane::models {
 
@@ -81,6 +82,20 @@ Result<double> heyrovsky_magnification(double l, double r, double re, double rst
     // expansion's terms would meet 0·inf; and l = r = 0, a ring shrunk to a
     // point on the lens, is +inf as well (the forms below meet 0/0 there).
     if (gap == 0.0 && l >= 0.0) return std::numeric_limits<double>::infinity();
+
+    // A ring far from the lens, or around it far from it: the mean-value series
+    // in the smaller radius about A at the larger one (the ring average is
+    // symmetric in l and r, and so is this).
+    if (l >= 0.0 && r >= 0.0) {
+        const double big = l > r ? l : r;
+        const double small = l > r ? r : l;
+        const double u = big / std::fabs(c);
+        if (big >= series::kFar * small && u > 0.0 && u <= std::numeric_limits<double>::max()) {
+            const double ratio = small / big;
+            return series::mean_value(u, ratio * ratio, series::RING_WEIGHT,
+                                      series::terms_for(big / small));
+        }
+    }
 
     const double sum = l + r;
     if (gap < kLimbZone * sum && l > 0.0 && r > 0.0 && sum > kZoneLow && sum < kZoneHigh &&

@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "models/heyrovsky.hpp"
+#include "models/mean_value.hpp"
 #include "models/witt_mao.hpp"
 #include "numeric/numdiff.hpp"
 #include "numeric/quadrature.hpp"
@@ -172,11 +173,24 @@ double integrated_element(DiskFamily, double l, double re, double rstar, const P
 
 // One element per separation of l, spread over the worker pool (the elements
 // are independent, so the results do not depend on the pool size).
+//
+// far_weight, when given, holds Mₖ/(k!)² for k < series::kTerms, Mₖ the
+// profile's normalised moments of r²ᵏ: from series::kFar source radii out the
+// whole source is then far from the lens and both families take the
+// profile's mean-value series instead of the quadrature, exact to the
+// rounding of A and some 10⁴ times cheaper.
 template <class Family, class Profile>
 std::vector<double> integrated_magnification(Family family, std::span<const double> l, double re,
                                              double rstar, const Profile& profile, double norm,
-                                             Support support = {}) {
+                                             Support support = {},
+                                             const double* far_weight = nullptr) {
+    const double rho = rstar / re;
+    const bool far_ok =
+        far_weight != nullptr && rho > 0.0 && rho <= std::numeric_limits<double>::max();
     return parallel::map_ordered(l, [&](double x) {
+        if (far_ok && x >= series::kFar && x <= std::numeric_limits<double>::max()) {
+            return series::mean_value(x * rho, 1.0 / (x * x), far_weight, series::terms_for(x));
+        }
         return integrated_element(family, x, re, rstar, profile, norm, support);
     });
 }

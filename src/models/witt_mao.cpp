@@ -12,6 +12,7 @@
 #include "ellip/elliprf.hpp"
 #include "ellip/elliprg.hpp"
 #include "ellip/elliprj.hpp"
+#include "models/mean_value.hpp"
 #include "parallel/map.hpp"
 
 namespace zorvane::models {
@@ -93,6 +94,12 @@ double witt_mao_element(double x, double rho, double rho2) noexcept {
     // No value for a NaN or negative separation. (Below, a negative x whose
     // product with rho underflows to −0 would otherwise pass as the centre.)
     if (!(x >= 0.0)) return kNaN;
+    // Far from the source the closed form's three terms grow like x² and
+    // cancel (about ε·x²); the mean-value series keeps every digit there.
+    if (x >= series::kFar && x <= std::numeric_limits<double>::max() && rho > 0.0 &&
+        rho <= std::numeric_limits<double>::max()) {
+        return series::mean_value(x * rho, 1.0 / (x * x), series::DISK_WEIGHT, series::terms_for(x));
+    }
     if (std::fabs(x - 1.0) < kLimbZone && rho > 0.0 && rho <= std::numeric_limits<double>::max()) {
         if (x == 1.0) return limb_value(rho, rho2);
         return near_limb_element(x, rho, rho2);

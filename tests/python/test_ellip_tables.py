@@ -1,4 +1,4 @@
-"""The committed Taylor table of K and E is exactly what its generator writes."""
+"""The committed generated tables are exactly what their generators write."""
 import pathlib
 import subprocess
 import sys
@@ -12,6 +12,12 @@ def test_regenerated_taylor_table_matches_committed_header(tmp_path):
     out = tmp_path / "ellip_taylor_table.hpp"
     subprocess.run([sys.executable, str(GENERATOR), str(out)], check=True)
     assert out.read_bytes() == HEADER.read_bytes()
+
+
+def test_regenerated_point_lens_series_matches_committed_header(tmp_path):
+    out = tmp_path / "point_lens_series.hpp"
+    subprocess.run([sys.executable, str(ROOT / "tools" / "gen_point_lens_series.py"), str(out)], check=True)
+    assert out.read_bytes() == (ROOT / "src" / "models" / "point_lens_series.hpp").read_bytes()
 
 
 def test_committed_header_holds_151_and_134_coefficients():

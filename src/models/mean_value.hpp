@@ -1,0 +1,64 @@
+// The mean-value series of the point-lens magnification, for sources far from
+// the lens.
+//
+// The average of a smooth radial function over a disk or a ring of radius a
+// centred at distance u is a series in its iterated Laplacians. For the
+// point-lens magnification A(u) = (u² + 2)/(u·√(u² + 4)):
+//
+//   disk:              Σₖ a²ᵏ·ΔᵏA(u) / (4ᵏ·k!·(k+1)!)
+//   ring:              Σₖ a²ᵏ·ΔᵏA(u) / (4ᵏ·(k!)²)
+//   radial profile:    Σₖ a²ᵏ·Mₖ·ΔᵏA(u) / (4ᵏ·(k!)²),  Mₖ = ⟨r²ᵏ⟩ over the profile,
+//
+// whose terms shrink like (a/u)²ᵏ. The Laplacians come in closed form from
+// point_lens_series.hpp (tools/gen_point_lens_series.py), written so that they
+// neither cancel nor overflow for any u. Far from the lens the closed elliptic
+// forms cancel (their three terms grow like (u/a)² and nearly sum to A), while
+// these series keep every digit at a fraction of the cost.
+#pragma once
+
+#include <cmath>
+
+#include "models/point_lens_series.hpp"
+
+namespace zorvane::models::series {
+
+// From this separation on (in radii of the disk or ring, or of the source for
+// a profile) the series replaces the closed forms. Measured against 50-digit
+// references for sources from 1e-8 to 10 Einstein radii and rings with c from
+// 0.01 to 1e4, the truncation error with the terms below stays under 4e-16:
+// 10 terms from 6 on (the closed forms lose 5e-15 there, and up to 1e-10 for
+// rings), 6 terms from 15 on and 4 from 100 on, where the rounding of A itself
+// is all that is left.
+inline constexpr double kFar = 6.0;
+
+inline int terms_for(double ratio) noexcept {
+    return ratio >= 100.0 ? 4 : ratio >= 15.0 ? 6 : kTerms;
+}
+
+// Σₖ₌₀^(terms−1) weight[k]·a²ᵏ·ΔᵏA(u)/4ᵏ, with z = (a/u)² < 1 and 0 < u < ∞.
+inline double mean_value(double u, double z, const double* weight, int terms) noexcept {
+    const double t = u * u;
+    const double w2 = t + 4.0;
+    const double w = std::sqrt(w2);
+    const double s = t / w2;
+    const double sc = 4.0 / w2;
+    // Σₖ≥₁ weight[k]·zᵏ·Qₖ(s, s'), Horner in z from the smallest term; each
+    // Qₖ, homogeneous of degree 2k − 1 in (s, s'), by Horner in s with the
+    // powers of s' built along.
+    double sum = 0.0;
+    for (int k = terms - 1; k >= 1; --k) {
+        const double* q = Q[k - 1];
+        const int degree = 2 * k - 1;
+        double value = q[degree];
+        double power = sc;
+        for (int j = degree - 1; j >= 0; --j) {
+            value = value * s + q[j] * power;
+            power = power * sc;
+        }
+        sum = (sum + weight[k] * value) * z;
+    }
+    const double point = (t + 2.0) / (u * w);
+    return point * weight[0] + sum / (u * (w2 * w));
+}
+
+}  // namespace zorvane::models::series
