@@ -37,6 +37,9 @@ inline int terms_for(double ratio) noexcept {
 
 // Σₖ₌₀^(terms−1) weight[k]·a²ᵏ·ΔᵏA(u)/4ᵏ, with z = (a/u)² < 1 and 0 < u < ∞.
 inline double mean_value(double u, double z, const double* weight, int terms) noexcept {
+    // A(u) = 1 + 2/u⁴ + …: from u = 1e8 on that is 1 to the last bit, and so is
+    // every average of it (u² would overflow from 1e154 on).
+    if (u >= 1e8) return weight[0];
     const double t = u * u;
     const double w2 = t + 4.0;
     const double w = std::sqrt(w2);
