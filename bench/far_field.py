@@ -1,0 +1,79 @@
+"""Cost of an element near the source and far from it, on one thread.
+
+    RAYON_NUM_THREADS=1 python -m bench.far_field      # from the repository root
+
+Far from the source (6 source radii and more) the disk, the ring and both
+limb-darkened families take the mean-value series of the point-lens
+magnification instead of the elliptic closed forms or the radial quadrature.
+This prints the cost per element of each form near (lens inside or close to the
+source) and far (10 to 1000 source radii), medians of alternating rounds in one
+process, and their ratio. Times include converting a float64 array and building
+the result list.
+"""
+
+import os
+import statistics
+import time
+
+import numpy as np
+
+import zorvane
+
+ROUNDS = 7
+
+
+def per_element(f, l, *args):
+    """Median seconds per element of f(l, *args) over ROUNDS timed calls."""
+    times = []
+    for _ in range(ROUNDS):
+        t0 = time.perf_counter()
+        f(l, *args)
+        times.append((time.perf_counter() - t0) / len(l))
+    return statistics.median(times)
+
+
+def main():
+    if os.environ.get("RAYON_NUM_THREADS") != "1":
+        print("note: run with RAYON_NUM_THREADS=1 for one-thread figures")
+    rng = np.random.default_rng(1)
+    rows = []
+    near_disk, far_disk = rng.uniform(0.0, 3.0, 200_000), rng.uniform(10.0, 1000.0, 200_000)
+    near_ld, far_ld = rng.uniform(0.0, 1.5, 60), rng.uniform(10.0, 1000.0, 20_000)
+    table = (np.linspace(0.0, 1.0, 50), 1.0 - 0.6 * (1.0 - np.sqrt(1.0 - np.linspace(0.0, 1.0, 50) ** 2)))
+    cases = [
+        ("witt_mao_magnification", zorvane.witt_mao_magnification, near_disk, far_disk, ()),
+        ("integrated_heyrovsky_magnification", zorvane.integrated_heyrovsky_magnification, near_ld, far_ld, ()),
+        ("integrated_witt_mao_magnification", zorvane.integrated_witt_mao_magnification, near_ld[:20], far_ld, ()),
+        ("integrated_flux_map_heyrovsky (50 knots)", zorvane.integrated_flux_map_heyrovsky_magnification,
+         near_ld, far_ld, table),
+    ]
+    for name, f, near, far, extra in cases:
+        f(near[:2], 1.0, 0.01, *extra)  # the pool, once
+        n = per_element(f, near, 1.0, 0.01, *extra)
+        fa = per_element(f, far, 1.0, 0.01, *extra)
+        rows.append((name, n, fa))
+    ring_near = [(0.5, 0.4 + 0.2 * k / 999) for k in range(1000)]
+    ring_far = [(30.0 + k, 0.5) for k in range(1000)]
+    t = []
+    for pairs in (ring_near, ring_far):
+        times = []
+        for _ in range(ROUNDS):
+            t0 = time.perf_counter()
+            for l, r in pairs:
+                zorvane.heyrovsky_magnification(l, r, 100.0, 1.0)
+            times.append((time.perf_counter() - t0) / len(pairs))
+        t.append(statistics.median(times))
+    rows.insert(1, ("heyrovsky_magnification (one call per ring)", t[0], t[1]))
+    # What the surface costs alone: negative separations are NaN at once, so
+    # this is reading the array and building the list of results.
+    surface = per_element(zorvane.witt_mao_magnification, -far_disk, 1.0, 0.01)
+    print(f"{'per element, one thread':46s} {'near':>10s} {'far':>10s} {'far/near':>9s}")
+    for name, n, fa in rows:
+        print(f"{name:46s} {n * 1e9:8.0f} ns {fa * 1e9:8.0f} ns {fa / n:9.4f}")
+    name, n, fa = rows[0]
+    print(f"array in and list out alone: {surface * 1e9:.0f} ns per element; the disk's own work "
+          f"far/near: {(fa - surface) / (n - surface):.4f}")
+
+
+if __name__ == "__main__":
+    main()
