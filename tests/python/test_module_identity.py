@@ -165,6 +165,14 @@ def run_scenario(body):
     return proc.stdout.splitlines()
 
 
+# A free-threaded CPython refuses the import statement of a single-phase
+# module in a sub-interpreter itself, before the module's init function runs;
+# the ordinary build runs it, and the module refuses.
+IMPORT_STATEMENT_REFUSAL = (
+    "ImportError: module zorvane does not support loading in subinterpreters" if FREE_THREADED
+    else f"ImportError: {SUBINTERPRETER_REFUSAL}")
+
+
 @needs_testcapi
 def test_subinterpreter_refused_after_main_import():
     lines = run_scenario('''
@@ -174,7 +182,7 @@ def test_subinterpreter_refused_after_main_import():
         print(in_subinterpreter(init))
         print(in_main("import zorvane; assert zorvane.witt_mao_magnification.__module__ == 'zorvane'"))
     ''')
-    assert lines == [f"ImportError: {SUBINTERPRETER_REFUSAL}"] * 2 + ["ok"]
+    assert lines == [IMPORT_STATEMENT_REFUSAL, f"ImportError: {SUBINTERPRETER_REFUSAL}", "ok"]
 
 
 @needs_testcapi
@@ -204,7 +212,7 @@ def test_subinterpreter_import_statement_first():
         print(in_subinterpreter("import zorvane"))
         print(in_main("import zorvane"))
     ''')
-    refusal = f"ImportError: {SUBINTERPRETER_REFUSAL}"
+    refusal = IMPORT_STATEMENT_REFUSAL
     assert lines in (["ok", refusal], [refusal, "ok"])
     if sys.version_info[:2] == (3, 13):
         assert lines == [refusal, "ok"]
