@@ -20,7 +20,7 @@ debug=0
 [ "${1:-}" = "--debug" ] && debug=1
 suffix=t; [ "$debug" = 1 ] && suffix=td
 PREFIX=${ZORVANE_FT_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/zorvane/python3.13$suffix}
-PYT=$PREFIX/bin/python3.13t
+PYT=$PREFIX/bin/python3.13$suffix
 
 log() { echo "free_threaded_python: $*" >&2; }
 
