@@ -100,8 +100,8 @@ Result<double> heyrovsky_magnification(double l, double r, double re, double rst
     }
 
     const double sum = l + r;
-    if (gap > 0.0 && gap < kLimbZone * sum && l > 0.0 && r > 0.0 && sum > kZoneLow && sum < kZoneHigh &&
-        g < kZoneHigh) {
+    if (gap > 0.0 && gap < kLimbZone * sum && l > 0.0 && r > 0.0 && sum > kZoneLow &&
+        sum < kZoneHigh && g < kZoneHigh) {
         return near_ring(delta, sum, g);
     }
 
