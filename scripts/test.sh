@@ -34,6 +34,34 @@ echo "== Python module (pytest)"
 # Run from the tests folder so that the installed module, not the source tree, is imported.
 "$PY" -m pytest -q tests/python
 
+echo "== Python module on the free-threaded interpreter (lock on, then PYTHON_GIL=0)"
+# A free-threaded CPython 3.13 (built once into a cache folder outside the
+# checkout) hosts the module in a virtual environment of its own. Not every
+# test dependency publishes free-threaded wheels for each release, and some
+# cannot be built here (Rust, or sources fetched at build time): pip takes the
+# latest release that has a wheel. The suite runs twice: as imported (the module
+# does not declare that it can run without the lock, so the interpreter turns
+# it on, with a warning) and with PYTHON_GIL=0, where the user forced the lock
+# off and the threaded tests really call the module in parallel.
+(
+    SECONDS=0
+    PY313T=$(bash scripts/free_threaded_python.sh | tail -n 1)
+    PYTHON=$PY313T ZORVANE_VENV="$ZORVANE_ROOT/.venv-3.13t" . scripts/venv.sh
+    "$PY" -m pip install -q --prefer-binary --only-binary ast-serialize "$ZORVANE_ROOT[test]"
+    echo "interpreter and environment ready in ${SECONDS} s"
+    cd tests/python
+    "$PY" -c 'import sysconfig; assert sysconfig.get_config_var("Py_GIL_DISABLED")'
+    for gil in as-imported 0; do
+        if [ "$gil" = 0 ]; then export PYTHON_GIL=0; else unset PYTHON_GIL; fi
+        echo "-- PYTHON_GIL=${PYTHON_GIL:-(unset)}:" \
+            "$("$PY" -c 'import sys, zorvane; print("lock", "on" if sys._is_gil_enabled() else "off")' 2>&1 | tr '\n' ' ')"
+        SECONDS_RUN=$SECONDS
+        "$PY" -m pytest -q -p no:cacheprovider
+        echo "-- suite with PYTHON_GIL=${PYTHON_GIL:-(unset)}: $((SECONDS - SECONDS_RUN)) s"
+    done
+    echo "free-threaded stage: ${SECONDS} s"
+)
+
 # --- Second build under AddressSanitizer + UndefinedBehaviorSanitizer --------
 bash scripts/test_sanitizers.sh
 

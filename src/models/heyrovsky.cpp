@@ -81,7 +81,9 @@ Result<double> heyrovsky_magnification(double l, double r, double re, double rst
     // here because for a subnormal l the band, relative to l, is empty and the
     // expansion's terms would meet 0·inf; and l = r = 0, a ring shrunk to a
     // point on the lens, is +inf as well (the forms below meet 0/0 there).
-    if (gap == 0.0 && l >= 0.0) return std::numeric_limits<double>::infinity();
+    // Without a lens (c = 0, or NaN) or at a negative separation r = l has no
+    // such value: the expansion gives it (NaN), not the elliptic form (n = 1).
+    if (gap == 0.0 && l >= 0.0 && c > 0.0) return std::numeric_limits<double>::infinity();
 
     // A ring far from the lens, or around it far from it: the mean-value series
     // in the smaller radius about A at the larger one (the ring average is
@@ -98,12 +100,12 @@ Result<double> heyrovsky_magnification(double l, double r, double re, double rst
     }
 
     const double sum = l + r;
-    if (gap < kLimbZone * sum && l > 0.0 && r > 0.0 && sum > kZoneLow && sum < kZoneHigh &&
-        g < kZoneHigh) {
+    if (gap > 0.0 && gap < kLimbZone * sum && l > 0.0 && r > 0.0 && sum > kZoneLow &&
+        sum < kZoneHigh && g < kZoneHigh) {
         return near_ring(delta, sum, g);
     }
 
-    if (gap < kDegenerateBand * l) {
+    if (gap == 0.0 || gap < kDegenerateBand * l) {
         // Ring through the lens's neighbourhood: m and n tend to 1 together, and
         // the expansion of the elliptic form to first order in delta/l is used.
         // At delta = 0 the logarithm is +inf, the magnification of a ring

@@ -82,6 +82,9 @@ def test_ring_band_is_relative_to_the_separation():
     value = zorvane.heyrovsky_magnification(1e-8, 1e-8 + 4e-6, 10, 1)
     assert rel(value, ring_reference(1e-8, 1e-8 + 4e-6, 10)) < 1e-9
     assert zorvane.heyrovsky_magnification(0.7, 0.7, 10, 1) == math.inf
+    # r = l without a lens, or at a negative separation, has no value
+    assert math.isnan(zorvane.heyrovsky_magnification(0.7, 0.7, 0.0, 1))
+    assert math.isnan(zorvane.heyrovsky_magnification(-0.7, -0.7, 10, 1))
 
 
 def test_ring_failure_carries_the_elliptic_message():

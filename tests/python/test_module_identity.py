@@ -7,6 +7,7 @@ import inspect
 import os
 import subprocess
 import sys
+import sysconfig
 import tempfile
 import textwrap
 import types
@@ -61,6 +62,33 @@ def test_only_init_symbol_exported():
         pytest.skip("nm not available")
     symbols = [line.split()[-1] for line in out.stdout.splitlines() if line.strip()]
     assert symbols == ["PyInit_zorvane"]
+
+
+FREE_THREADED = bool(sysconfig.get_config_var("Py_GIL_DISABLED"))
+LOCK_WARNING = ("RuntimeWarning: The global interpreter lock (GIL) has been enabled to load "
+                "module 'zorvane', which has not declared that it can run safely without the GIL.")
+
+
+@pytest.mark.parametrize("forced_off", [False, True])
+def test_interpreter_lock_on_import(forced_off):
+    """The module needs the interpreter's lock. A free-threaded interpreter
+    turns its lock on when it loads the module, with a warning, unless the
+    user forced it off (PYTHON_GIL=0); an ordinary build always has it, and
+    refuses PYTHON_GIL=0 itself."""
+    if forced_off and not FREE_THREADED:
+        pytest.skip("PYTHON_GIL=0 exists only on a free-threaded interpreter")
+    env = {k: v for k, v in os.environ.items() if k != "PYTHON_GIL"}
+    if forced_off:
+        env["PYTHON_GIL"] = "0"
+    code = "import sys, zorvane; print(sys._is_gil_enabled(), zorvane.witt_mao_magnification([0.5], 1.0, 0.1))"
+    proc = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, env=env,
+                          timeout=60)
+    assert proc.returncode == 0, proc.stderr
+    expected = zorvane.witt_mao_magnification([0.5], 1.0, 0.1)
+    assert proc.stdout.split(" ", 1) == [str(not forced_off), f"{expected}\n"]
+    assert (LOCK_WARNING in proc.stderr) == (FREE_THREADED and not forced_off), proc.stderr
+    # this test process itself: the lock is off only where the user forced it off
+    assert sys._is_gil_enabled() == (not FREE_THREADED or os.environ.get("PYTHON_GIL") != "0")
 
 
 def _init_function():
@@ -137,6 +165,14 @@ def run_scenario(body):
     return proc.stdout.splitlines()
 
 
+# A free-threaded CPython refuses the import statement of a single-phase
+# module in a sub-interpreter itself, before the module's init function runs;
+# the ordinary build runs it, and the module refuses.
+IMPORT_STATEMENT_REFUSAL = (
+    "ImportError: module zorvane does not support loading in subinterpreters" if FREE_THREADED
+    else f"ImportError: {SUBINTERPRETER_REFUSAL}")
+
+
 @needs_testcapi
 def test_subinterpreter_refused_after_main_import():
     lines = run_scenario('''
@@ -146,7 +182,7 @@ def test_subinterpreter_refused_after_main_import():
         print(in_subinterpreter(init))
         print(in_main("import zorvane; assert zorvane.witt_mao_magnification.__module__ == 'zorvane'"))
     ''')
-    assert lines == [f"ImportError: {SUBINTERPRETER_REFUSAL}"] * 2 + ["ok"]
+    assert lines == [IMPORT_STATEMENT_REFUSAL, f"ImportError: {SUBINTERPRETER_REFUSAL}", "ok"]
 
 
 @needs_testcapi
@@ -176,7 +212,7 @@ def test_subinterpreter_import_statement_first():
         print(in_subinterpreter("import zorvane"))
         print(in_main("import zorvane"))
     ''')
-    refusal = f"ImportError: {SUBINTERPRETER_REFUSAL}"
+    refusal = IMPORT_STATEMENT_REFUSAL
     assert lines in (["ok", refusal], [refusal, "ok"])
     if sys.version_info[:2] == (3, 13):
         assert lines == [refusal, "ok"]

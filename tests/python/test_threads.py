@@ -241,3 +241,46 @@ def test_results_do_not_depend_on_where_a_call_runs(pool):
                           timeout=TIMEOUT)
     assert proc.returncode == 0, proc.stderr[-4000:]
     assert json.loads(proc.stdout) == []
+
+
+POOL_REFUSED = r'''
+import resource, zorvane
+z = zorvane
+
+def vm_size():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[0]) * resource.getpagesize()
+
+def outcome(name, *args):
+    try:
+        return repr(getattr(z, name)(*args))
+    except BaseException as e:
+        return type(e).__name__ + ": " + str(e)
+
+outcome("discrete_flux_map_heyrovsky_magnification", [], 1.0, 0.1, [0.5], [])  # the exception type exists
+soft, hard = resource.getrlimit(resource.RLIMIT_AS)
+resource.setrlimit(resource.RLIMIT_AS, (vm_size() + 2**20, hard))  # no room for a worker's stack
+print(outcome("integrated_heyrovsky_magnification", [0.5, 1.5], 1.0, 0.1))
+resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
+print(outcome("integrated_flux_map_heyrovsky_magnification", [0.5, 1.5], 1.0, 0.1, [0.0, 1.0], [1.0, 1.0]))
+print(outcome("witt_mao_magnification", [0.5] * 1000, 1.0, 0.1))
+print(outcome("discrete_flux_map_heyrovsky_magnification", [0.5], 1.0, 0.1, [0.3], [1.0]))
+'''
+
+
+@pytest.mark.skipif(SANITIZED, reason="an address-space limit does not work under a sanitizer")
+@pytest.mark.skipif(not os.path.exists("/proc/self/statm"), reason="needs /proc")
+def test_pool_creation_failure_reaches_the_ring_family_as_for_the_disk_family():
+    # The integrated ring forms run on the worker pool too (from two
+    # separations on): when its threads cannot start, the call fails with the
+    # pool's assertion, and every later use of the pool with the second
+    # message; the rest of the module works.
+    env = dict(os.environ, RAYON_NUM_THREADS="2")
+    proc = subprocess.run([sys.executable, "-c", POOL_REFUSED], env=env, capture_output=True,
+                          text=True, timeout=TIMEOUT)
+    assert proc.returncode == 0, proc.stderr[-4000:]
+    lines = proc.stdout.splitlines()
+    refused = "PanicException: The global thread pool has not been initialized.: ThreadPoolBuildError "
+    assert lines[0].startswith(refused + "{ kind: IOError(Os { code: ")
+    assert lines[1:3] == [refused + "{ kind: GlobalPoolAlreadyInitialized }"] * 2
+    assert float(lines[3][1:-1]) > 1.0
