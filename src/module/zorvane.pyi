@@ -192,7 +192,7 @@ def heyrovsky_magnification(l: _Real, r: _Real, re: _Real, rstar: _Real) -> floa
     -------
     float
         The ring's magnification; ``inf`` for a ring through the lens
-        (r = l > 0).
+        (r = l >= 0), NaN for r = l without a lens (``re`` 0) or below zero.
 
     Raises
     ------
@@ -200,7 +200,7 @@ def heyrovsky_magnification(l: _Real, r: _Real, re: _Real, rstar: _Real) -> floa
         An argument of the wrong kind.
     RuntimeError
         The elliptic integrals have no value for these arguments (a negative or
-        NaN ``l`` or ``r``, r = l = 0, ``rstar`` 0, ``re`` infinite); the
+        NaN ``l`` or ``r``, ``rstar`` 0, ``re`` infinite); the
         message is the integral's own, e.g. "elliprj: Fail to converge".
     """
 
