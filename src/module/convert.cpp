@@ -51,7 +51,15 @@ PyResult<std::vector<double>> extract_list_or_tuple(PyObject* obj) {
         // any moment: take every list item by a new reference.
         object held = object::steal(is_list ? PyList_GetItemRef(obj, i)
                                             : Py_NewRef(PyTuple_GET_ITEM(obj, i)));
-        if (!held) return std::unexpected(fetch());
+        if (!held) {
+            // Shrunk between the measure and the read: the list ends here, as
+            // it would at the next measure (its iterator does the same).
+            if (PyErr_ExceptionMatches(PyExc_IndexError)) {
+                PyErr_Clear();
+                break;
+            }
+            return std::unexpected(fetch());
+        }
         PyObject* item = held.ptr();
 #else
         PyObject* item = is_list ? PyList_GET_ITEM(obj, i) : PyTuple_GET_ITEM(obj, i);

@@ -174,7 +174,9 @@ MUTATION_SCRIPT = textwrap.dedent(r'''
                 del shared[k % len(shared)]
             time.sleep(0)
 
-    mutator = threading.Thread(target=mutate)
+    # A daemon, so that a failing call ends the process instead of leaving it
+    # waiting for the mutator.
+    mutator = threading.Thread(target=mutate, daemon=True)
     mutator.start()
     wrong, longest, panics, tables = 0, 0, 0, 0
     for _ in range(calls):
