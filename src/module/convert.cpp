@@ -203,13 +203,4 @@ PyResult<object> to_python(const Result<std::vector<double>>& result) {
     return to_python(*result);
 }
 
-PyResult<object> to_python(const Result<std::vector<std::vector<double>>>& result) {
-    if (!result) {
-        PyError evaluation = PyError::new_message(PyExc_RuntimeError, result.error().message);
-        object exception = evaluation.value();
-        return std::unexpected(PyError::new_object(PyExc_RuntimeError, std::move(exception)));
-    }
-    return to_python(*result);
-}
-
 }  // namespace zorvane::python

@@ -98,8 +98,5 @@ object to_python(const std::vector<std::vector<double>>& lists);
 // becomes RuntimeError carrying the routine's message unchanged.
 PyResult<object> to_python(const Result<double>& result);
 PyResult<object> to_python(const Result<std::vector<double>>& result);
-// The batch: an error is the first failing evaluation's, and reaches Python as
-// a RuntimeError whose argument is that evaluation's exception object.
-PyResult<object> to_python(const Result<std::vector<std::vector<double>>>& result);
 
 }  // namespace zorvane::python

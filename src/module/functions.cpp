@@ -7,12 +7,11 @@
 //   std::vector<double>, numbers to double (convert.hpp). Any failure is the
 //   TypeError (or pass-through error) the caller must see; nothing after the
 //   failing argument is looked at.
-// * The model is one C++ call on those plain values. It returns
-//   zorvane::Result<double>, zorvane::Result<std::vector<double>> or
-//   zorvane::Result<std::vector<std::vector<double>>>; `to_python` turns the
-//   value into a float / list / list of lists, and a zorvane::Error into
-//   RuntimeError(message) (for the list of lists: RuntimeError wrapping the
-//   failed evaluation's exception).
+// * The model is one C++ call on those plain values. It returns a plain value
+//   (the routines that cannot fail: a list, or a list of lists for the batch)
+//   or zorvane::Result<double> / Result<std::vector<double>>; `to_python`
+//   turns the value into a float / list / list of lists, and a zorvane::Error
+//   into RuntimeError(message).
 // * A zorvane::Panic thrown anywhere in the body (an assertion such as the
 //   bl/bf length check, a worker-pool failure) is turned by `trampoline` into
 //   pyo3_runtime.PanicException(message). The body never sets a Python
