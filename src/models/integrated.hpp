@@ -23,6 +23,7 @@
 // failure. A profile that is zero everywhere gives N = 0 and NaN results (0/0).
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <limits>
@@ -142,6 +143,14 @@ inline constexpr double kDiskRingWindow = 0.05;
 // the integrand is therefore taken in its exact form, the ring magnification;
 // the pieces are split at l and at the window's ends, where what is left of
 // the difference's error is of order h²/(6·0.05).
+//
+// A disk of radius r ≤ l/series::kFar lies far from the lens, and M is then its
+// mean-value series, whose r-derivative is known term by term:
+// d(r²·Σₖ r²ᵏcₖ/(k!(k+1)!))/dr / (2r) = Σₖ r²ᵏcₖ/(k!)², the ring's series. So
+// those radii take the ring integrand too: the exact derivative of what the
+// disk gives there, where the difference would add its rounding, ε·M/h ≈ 1e-10.
+// Without it the family would step by that much where the whole source goes
+// over to the series (l = series::kFar). r = l/series::kFar is one more split.
 template <class Profile>
 double integrated_element(DiskFamily, double l, double re, double rstar, const Profile& profile,
                           double norm, Support support = {}) {
@@ -161,14 +170,18 @@ double integrated_element(DiskFamily, double l, double re, double rstar, const P
     };
     // No window for a source without a finite positive size, whose disks are
     // all NaN: the rings of the window would lend it a value.
-    const double window =
-        rho > 0.0 && rho <= std::numeric_limits<double>::max() ? kDiskRingWindow : 0.0;
+    const bool sized = rho > 0.0 && rho <= std::numeric_limits<double>::max();
+    const double window = sized ? kDiskRingWindow : 0.0;
+    const double far_disks = sized ? l / series::kFar : 0.0;
+    std::array kinks{far_disks, l - window, l, l + window};
+    std::sort(kinks.begin(), kinks.end());
     return detail::normalised_integral(
         [&](double r) {
-            return std::fabs(r - l) < window ? ring_integrand(l, r, re, rstar, profile)
-                                             : differenced(r);
+            return std::fabs(r - l) < window || r <= far_disks
+                       ? ring_integrand(l, r, re, rstar, profile)
+                       : differenced(r);
         },
-        std::array{l - window, l, l + window}, norm, support);
+        kinks, norm, support);
 }
 
 // One element per separation of l, spread over the worker pool (the elements
