@@ -35,11 +35,14 @@ inline int terms_for(double ratio) noexcept {
     return ratio >= 100.0 ? 4 : ratio >= 15.0 ? 6 : kTerms;
 }
 
-// Σₖ₌₀^(terms−1) weight[k]·a²ᵏ·ΔᵏA(u)/4ᵏ, with z = (a/u)² < 1 and 0 < u < ∞.
-inline double mean_value(double u, double z, const double* weight, int terms) noexcept {
-    // A(u) = 1 + 2/u⁴ + …: from u = 1e8 on that is 1 to the last bit, and so is
-    // every average of it (u² would overflow from 1e154 on).
-    if (u >= 1e8) return weight[0];
+namespace detail {
+
+// Σₖ₌₀^(Terms−1) weight[k]·a²ᵏ·ΔᵏA(u)/4ᵏ, with z = (a/u)² < 1 and 0 < u < 1e8.
+// Terms is fixed at compile time so that the loops unroll: the operations and
+// their order are those of a loop over k, but the polynomials of the
+// different terms, which do not depend on each other, overlap in the pipeline.
+template <int Terms>
+inline double mean_value(double u, double z, const double* weight) noexcept {
     const double t = u * u;
     const double w2 = t + 4.0;
     const double w = std::sqrt(w2);
@@ -49,11 +52,13 @@ inline double mean_value(double u, double z, const double* weight, int terms) no
     // Qₖ, homogeneous of degree 2k − 1 in (s, s'), by Horner in s with the
     // powers of s' built along.
     double sum = 0.0;
-    for (int k = terms - 1; k >= 1; --k) {
+#pragma GCC unroll 16
+    for (int k = Terms - 1; k >= 1; --k) {
         const double* q = Q[k - 1];
         const int degree = 2 * k - 1;
         double value = q[degree];
         double power = sc;
+#pragma GCC unroll 32
         for (int j = degree - 1; j >= 0; --j) {
             value = value * s + q[j] * power;
             power = power * sc;
@@ -62,6 +67,21 @@ inline double mean_value(double u, double z, const double* weight, int terms) no
     }
     const double point = (t + 2.0) / (u * w);
     return point * weight[0] + sum / (u * (w2 * w));
+}
+
+}  // namespace detail
+
+// Σₖ₌₀^(terms−1) weight[k]·a²ᵏ·ΔᵏA(u)/4ᵏ, with z = (a/u)² < 1 and 0 < u < ∞;
+// terms is one of those terms_for gives.
+inline double mean_value(double u, double z, const double* weight, int terms) noexcept {
+    // A(u) = 1 + 2/u⁴ + …: from u = 1e8 on that is 1 to the last bit, and so is
+    // every average of it (u² would overflow from 1e154 on).
+    if (u >= 1e8) return weight[0];
+    switch (terms) {
+        case 4: return detail::mean_value<4>(u, z, weight);
+        case 6: return detail::mean_value<6>(u, z, weight);
+        default: return detail::mean_value<kTerms>(u, z, weight);
+    }
 }
 
 }  // namespace zorvane::models::series
