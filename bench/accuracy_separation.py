@@ -10,7 +10,7 @@ exact inputs:
   forms them (n = 4u·rho/s², m = 4n/f²), so that the elliptic integrals take
   1 - n and 1 - m by subtraction - what the module did before it formed the
   complements directly;
-and, far from the source (x from 2 to 1e6 source radii), zorvane against the
+and, far from the source (x from 1.5 to 1e6 source radii), zorvane against the
 closed form in double precision (SciPy's K, E and RJ), whose three terms grow
 like x² and cancel - what the module did before the mean-value series.
 Writes bench/accuracy_separation.png and prints the worst errors.

@@ -40,35 +40,42 @@ inline int terms_for(double ratio) noexcept {
 namespace detail {
 
 // Σₖ₌₀^(Terms−1) weight[k]·a²ᵏ·ΔᵏA(u)/4ᵏ, with z = (a/u)² < 1 and 0 < u < 1e8.
-// Terms is fixed at compile time so that the loops unroll: the operations and
-// their order are those of a loop over k, but the polynomials of the
-// different terms, which do not depend on each other, overlap in the pipeline.
+//
+// Qₖ(s, s') is homogeneous of degree 2k − 1, so with L the larger of s and s'
+// (L ≥ 1/2) and r the ratio of the smaller to it (r ≤ 1),
+//   Qₖ = L^(2k−1)·Hₖ(r),   Hₖ(r) = Σⱼ Q[k][j]·rʲ (s ≤ s') or Σⱼ Q[k][j]·r^(2k−1−j),
+// and zᵏ·L^(2k−1) = (z·L²)ᵏ/L: each term is one Horner sum in r ≤ 1 (no overflow
+// for any u), and the terms one Horner sum in z·L². Terms is fixed at compile
+// time so that the loops unroll and the terms' sums, independent of each
+// other, overlap in the pipeline.
 template <int Terms>
 inline double mean_value(double u, double z, const double* weight) noexcept {
     const double t = u * u;
     const double w2 = t + 4.0;
     const double w = std::sqrt(w2);
-    const double s = t / w2;
-    const double sc = 4.0 / w2;
-    // Σₖ≥₁ weight[k]·zᵏ·Qₖ(s, s'), Horner in z from the smallest term; each
-    // Qₖ, homogeneous of degree 2k − 1 in (s, s'), by Horner in s with the
-    // powers of s' built along.
+    const bool inner = t <= 4.0;  // s ≤ s'
+    const double lead = inner ? 4.0 / w2 : t / w2;
+    const double r = inner ? t * 0.25 : 4.0 / t;
+    const double zl = z * (lead * lead);
     double sum = 0.0;
 #pragma GCC unroll 16
     for (int k = Terms - 1; k >= 1; --k) {
         const double* q = Q[k - 1];
         const int degree = 2 * k - 1;
-        double value = q[degree];
-        double power = sc;
+        double value;
+        if (inner) {
+            value = q[degree];
 #pragma GCC unroll 32
-        for (int j = degree - 1; j >= 0; --j) {
-            value = value * s + q[j] * power;
-            power = power * sc;
+            for (int j = degree - 1; j >= 0; --j) value = value * r + q[j];
+        } else {
+            value = q[0];
+#pragma GCC unroll 32
+            for (int j = 1; j <= degree; ++j) value = value * r + q[j];
         }
-        sum = (sum + weight[k] * value) * z;
+        sum = (sum + weight[k] * value) * zl;
     }
     const double point = (t + 2.0) / (u * w);
-    return point * weight[0] + sum / (u * (w2 * w));
+    return point * weight[0] + sum / (lead * (u * (w2 * w)));
 }
 
 }  // namespace detail
