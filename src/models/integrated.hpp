@@ -63,39 +63,48 @@ inline constexpr double kTarget = 1e-16;
 
 // ∫ f over the support, split at the radii where f is not smooth (sorted):
 // one rule per piece, the pieces added from the centre outwards. Radii outside
-// the support are ignored.
-template <class F, std::size_t N>
-double integrate_radius(F&& f, const std::array<double, N>& kinks, Support support) {
-    using quadrature::double_exponential::integrate;
+// the support are ignored. f is given by its values on a level of nodes at a
+// time (quadrature::double_exponential::integrate_levels).
+template <class Values, std::size_t N>
+double integrate_radius(Values&& values, const std::array<double, N>& kinks, Support support) {
+    using quadrature::double_exponential::integrate_levels;
     double from = support.lo;
     double sum = 0.0;
     bool first = true;
     for (const double kink : kinks) {
         if (!(kink > from && kink < support.hi)) continue;
-        const double piece = integrate(f, from, kink, kTarget).integral;
+        const double piece = integrate_levels(values, from, kink, kTarget).integral;
         sum = first ? piece : sum + piece;
         first = false;
         from = kink;
     }
-    const double last = integrate(f, from, support.hi, kTarget).integral;
+    const double last = integrate_levels(values, from, support.hi, kTarget).integral;
     return first ? last : sum + last;
 }
 
-// Wraps an integrand and remembers whether any node gave a finite value.
+// The values of an integrand of one radius, node by node.
 template <class F>
-struct FiniteWatch {
+struct EachNode {
     F f;
-    bool any_finite = false;
-    double operator()(double r) {
-        const double v = f(r);
-        any_finite = any_finite || std::isfinite(v);
-        return v;
+    void operator()(const double* x, double* y, std::size_t n) {
+        for (std::size_t k = 0; k < n; ++k) y[k] = f(x[k]);
     }
 };
 
-template <class F, std::size_t N>
-double normalised_integral(F f, const std::array<double, N>& kinks, double norm, Support support) {
-    FiniteWatch<F> watch{f};
+// Wraps an integrand's values and remembers whether any node gave a finite value.
+template <class Values>
+struct FiniteWatch {
+    Values values;
+    bool any_finite = false;
+    void operator()(const double* x, double* y, std::size_t n) {
+        values(x, y, n);
+        for (std::size_t k = 0; k < n; ++k) any_finite = any_finite || std::isfinite(y[k]);
+    }
+};
+
+template <class Values, std::size_t N>
+double normalised_integral(Values values, const std::array<double, N>& kinks, double norm, Support support) {
+    FiniteWatch<Values> watch{values};
     const double integral = integrate_radius(watch, kinks, support);
     if (!watch.any_finite) return std::numeric_limits<double>::quiet_NaN();
     return integral / norm;
@@ -119,9 +128,13 @@ double ring_integrand(double l, double r, double re, double rstar, const Profile
 template <class Profile>
 double integrated_element(RingFamily, double l, double re, double rstar, const Profile& profile,
                           double norm, Support support = {}) {
-    return detail::normalised_integral(
-        [&](double r) { return ring_integrand(l, r, re, rstar, profile); }, std::array{l}, norm,
-        support);
+    // A level of nodes at a time, so that the rings' elliptic integrals can go
+    // four at a time (heyrovsky_rings).
+    const auto values = [&](const double* r, double* y, std::size_t n) {
+        heyrovsky_rings(l, r, n, re, rstar, y);
+        for (std::size_t k = 0; k < n; ++k) y[k] = ((r[k] * detail::kTwoPi) * y[k]) * profile(r[k]);
+    };
+    return detail::normalised_integral(values, std::array{l}, norm, support);
 }
 
 // Within this distance of the lens (in source radii) the disk family takes the
@@ -163,12 +176,11 @@ double integrated_element(DiskFamily, double l, double re, double rstar, const P
     // all NaN: the rings of the window would lend it a value.
     const double window =
         rho > 0.0 && rho <= std::numeric_limits<double>::max() ? kDiskRingWindow : 0.0;
-    return detail::normalised_integral(
-        [&](double r) {
-            return std::fabs(r - l) < window ? ring_integrand(l, r, re, rstar, profile)
-                                             : differenced(r);
-        },
-        std::array{l - window, l, l + window}, norm, support);
+    const auto f = [&](double r) {
+        return std::fabs(r - l) < window ? ring_integrand(l, r, re, rstar, profile) : differenced(r);
+    };
+    return detail::normalised_integral(detail::EachNode<decltype(f)>{f},
+                                       std::array{l - window, l, l + window}, norm, support);
 }
 
 // One element per separation of l, spread over the worker pool (the elements
