@@ -59,8 +59,9 @@ double combine(double u, double d, double s, double f, double rho2, double e, do
 // exact identities that involve no subtraction, with Carlson's forms
 //   K = RF(0, 1 − m, 1),  E = 2·RG(0, 1 − m, 1),  Π = K + (n/3)·RJ(0, 1 − m, 1, 1 − n).
 // x − 1 is exact so close to 1, so d = (x − 1)·rho carries one rounding
-// however near the limb the lens is.
-// The quantities of the near-limb form at one separation.
+// however near the limb the lens is. The form is split in two around the
+// elliptic integrals (setup, finish), which the blocks below evaluate four
+// separations at a time.
 struct NearLimb {
     double d, u, s, f2, nc, mc, n;
 };
@@ -177,10 +178,11 @@ double ordinary_finish(const Ordinary& v, double rho2, const ellip::CarlsonZeroL
     return combine(v.u, v.d, v.s, v.f, rho2, e, k, p);
 }
 
-// witt_mao_element over x[0 .. len), len <= kBlock, for 0 < rho < ∞, with the
-// elliptic integrals of the near-limb and ordinary forms four at a time.
-void witt_mao_block(ellip::CarlsonZeroKernel kernel, const double* x, double* out, std::size_t len,
-                    double rho, double rho2) noexcept {
+// witt_mao_element(x[i], rho[i·stride], rho2[i·stride]) into out[i] for
+// i < len <= kBlock (stride 0: one source for all), with the elliptic
+// integrals of the near-limb and ordinary forms four at a time.
+void witt_mao_block(ellip::CarlsonZeroKernel kernel, const double* x, const double* rho_of,
+                    const double* rho2_of, std::size_t stride, double* out, std::size_t len) noexcept {
     constexpr double EPSILON = 2.220446049250313e-16;
     std::size_t limb_at[kBlock], ordinary_at[kBlock];
     NearLimb limb[kBlock];
@@ -188,9 +190,13 @@ void witt_mao_block(ellip::CarlsonZeroKernel kernel, const double* x, double* ou
     std::size_t limbs = 0, ordinaries = 0;
     for (std::size_t i = 0; i < len; ++i) {
         const double xi = x[i];
-        // NaN, negative or infinite separations, the far field and the limb
-        // itself: element by element.
-        if (!(xi >= 0.0) || xi >= series::kFar || xi == 1.0) {
+        const double rho = rho_of[i * stride];
+        const double rho2 = rho2_of[i * stride];
+        // NaN, negative or infinite separations, the far field, the limb
+        // itself, and sources without a finite positive size: element by
+        // element.
+        if (!(xi >= 0.0) || xi >= series::kFar || xi == 1.0 ||
+            !(rho > 0.0 && rho <= std::numeric_limits<double>::max())) {
             out[i] = witt_mao_element(xi, rho, rho2);
             continue;
         }
@@ -231,10 +237,11 @@ void witt_mao_block(ellip::CarlsonZeroKernel kernel, const double* x, double* ou
         kernel(lanes);
         for (std::size_t j = 0; j < count; ++j) {
             const unsigned bit = 1u << j;
-            out[limb_at[first + j]] = (lanes.ok_rf & lanes.ok_rg & lanes.ok_rj & bit)
-                                          ? near_limb_finish(limb[first + j], rho2, lanes.rf[j], lanes.rg[j],
-                                                             lanes.rj[j])
-                                          : kNaN;
+            const std::size_t at = limb_at[first + j];
+            out[at] = (lanes.ok_rf & lanes.ok_rg & lanes.ok_rj & bit)
+                          ? near_limb_finish(limb[first + j], rho2_of[at * stride], lanes.rf[j], lanes.rg[j],
+                                             lanes.rj[j])
+                          : kNaN;
         }
     }
     for (std::size_t first = 0; first < ordinaries; first += 4) {
@@ -248,7 +255,8 @@ void witt_mao_block(ellip::CarlsonZeroKernel kernel, const double* x, double* ou
         }
         kernel(lanes);
         for (std::size_t j = 0; j < count; ++j) {
-            out[ordinary_at[first + j]] = ordinary_finish(ordinary[first + j], rho2, lanes, static_cast<int>(j));
+            const std::size_t at = ordinary_at[first + j];
+            out[at] = ordinary_finish(ordinary[first + j], rho2_of[at * stride], lanes, static_cast<int>(j));
         }
     }
 }
@@ -275,11 +283,24 @@ std::vector<double> witt_mao_magnification(std::span<const double> l, double re,
     parallel::map_ordered(
         std::span<const std::size_t>(starts),
         [kernel, in, result, len, rho, rho2](std::size_t start) {
-            witt_mao_block(kernel, in + start, result + start, std::min(kBlock, len - start), rho, rho2);
+            witt_mao_block(kernel, in + start, &rho, &rho2, 0, result + start, std::min(kBlock, len - start));
             return 0;
         },
         std::chrono::nanoseconds(300) * kBlock);
     return out;
+}
+
+void witt_mao_elements(const double* x, const double* rho, const double* rho2, std::size_t count,
+                       double* out) noexcept {
+    const ellip::CarlsonZeroKernel kernel = ellip::carlson_zero_kernel();
+    if (kernel == nullptr) {
+        for (std::size_t i = 0; i < count; ++i) out[i] = witt_mao_element(x[i], rho[i], rho2[i]);
+        return;
+    }
+    for (std::size_t start = 0; start < count; start += kBlock) {
+        witt_mao_block(kernel, x + start, rho + start, rho2 + start, 1, out + start,
+                       std::min(kBlock, count - start));
+    }
 }
 
 std::vector<std::vector<double>> multi_witt_mao_magnification(std::span<const double> l,
