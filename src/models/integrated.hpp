@@ -26,6 +26,7 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <numbers>
 #include <span>
 #include <vector>
@@ -81,15 +82,6 @@ double integrate_radius(Values&& values, const std::array<double, N>& kinks, Sup
     const double last = integrate_levels(values, from, support.hi, kTarget).integral;
     return first ? last : sum + last;
 }
-
-// The values of an integrand of one radius, node by node.
-template <class F>
-struct EachNode {
-    F f;
-    void operator()(const double* x, double* y, std::size_t n) {
-        for (std::size_t k = 0; k < n; ++k) y[k] = f(x[k]);
-    }
-};
 
 // Wraps an integrand's values and remembers whether any node gave a finite value.
 template <class Values>
@@ -161,26 +153,69 @@ double integrated_element(DiskFamily, double l, double re, double rstar, const P
     // Uniform-disk magnification of the concentric disk of radius r: separation
     // l/r in its own radii, radius r*rho in Einstein radii.
     const double rho = rstar / re;
-    const auto disk = [l, rho](double r) -> double {
-        if (r <= 0.0) return 0.0;
-        const double rr = r * rho;
-        return witt_mao_element(l / r, rr, rr * rr);
-    };
-    const auto differenced = [&](double r) {
-        using numdiff::central_difference::derivative::scalar_valued::sderivative;
-        const double m = disk(r);
-        const double dm = r < 0.0 ? 0.0 : sderivative(disk, r);
-        return ((r * detail::kTwoPi) * (m + (r * 0.5) * dm)) * profile(r);
-    };
     // No window for a source without a finite positive size, whose disks are
     // all NaN: the rings of the window would lend it a value.
     const double window =
         rho > 0.0 && rho <= std::numeric_limits<double>::max() ? kDiskRingWindow : 0.0;
-    const auto f = [&](double r) {
-        return std::fabs(r - l) < window ? ring_integrand(l, r, re, rstar, profile) : differenced(r);
+    // A level of nodes at a time: the disks at r and r ± h of every node
+    // outside the window go to witt_mao_elements together, the rings inside it
+    // to heyrovsky_rings, so that their elliptic integrals can go four at a
+    // time. Per node this is
+    //   ring:  (2πr·A_ring(l, r))·P(r)
+    //   disk:  (2πr·(M(r) + (r/2)·M'(r)))·P(r),  M' = (M(r + h) − M(r − h))/(2h),
+    // h = (|r| + 1)·CBRT_EPS (numdiff's central difference), M(r) = 0 for r <= 0
+    // and M' = 0 for r < 0.
+    constexpr std::size_t kMax = quadrature::double_exponential::MAX_LEVEL_VALUES;
+    struct Scratch {
+        double disk_x[3 * kMax], disk_rho[3 * kMax], disk_rho2[3 * kMax], disk_value[3 * kMax];
+        double* disk_target[3 * kMax];
+        double m[kMax], plus[kMax], minus[kMax], h[kMax], ring_r[kMax], ring_value[kMax];
+        std::size_t ring_at[kMax];
+        bool is_ring[kMax];
     };
-    return detail::normalised_integral(detail::EachNode<decltype(f)>{f},
-                                       std::array{l - window, l, l + window}, norm, support);
+    const auto scratch = std::make_unique_for_overwrite<Scratch>();
+    const auto values = [&](const double* r, double* y, std::size_t n) {
+        auto& [disk_x, disk_rho, disk_rho2, disk_value, disk_target, m, plus, minus, h, ring_r, ring_value,
+               ring_at, is_ring] = *scratch;
+        std::size_t disks = 0, rings = 0;
+        const auto disk = [&](double t, double* target) {
+            if (t <= 0.0) {
+                *target = 0.0;
+                return;
+            }
+            const double rr = t * rho;
+            disk_x[disks] = l / t;
+            disk_rho[disks] = rr;
+            disk_rho2[disks] = rr * rr;
+            disk_target[disks++] = target;
+        };
+        for (std::size_t k = 0; k < n; ++k) {
+            is_ring[k] = std::fabs(r[k] - l) < window;
+            if (is_ring[k]) {
+                ring_at[rings] = k;
+                ring_r[rings++] = r[k];
+                continue;
+            }
+            disk(r[k], &m[k]);
+            if (r[k] < 0.0) continue;
+            h[k] = (std::fabs(r[k]) + 1.0) * numdiff::constants::CBRT_EPS;
+            disk(r[k] + h[k], &plus[k]);
+            disk(r[k] - h[k], &minus[k]);
+        }
+        witt_mao_elements(disk_x, disk_rho, disk_rho2, disks, disk_value);
+        for (std::size_t i = 0; i < disks; ++i) *disk_target[i] = disk_value[i];
+        heyrovsky_rings(l, ring_r, rings, re, rstar, ring_value);
+        for (std::size_t i = 0; i < rings; ++i) {
+            const std::size_t k = ring_at[i];
+            y[k] = ((r[k] * detail::kTwoPi) * ring_value[i]) * profile(r[k]);
+        }
+        for (std::size_t k = 0; k < n; ++k) {
+            if (is_ring[k]) continue;
+            const double dm = r[k] < 0.0 ? 0.0 : (plus[k] - minus[k]) / (h[k] + h[k]);
+            y[k] = ((r[k] * detail::kTwoPi) * (m[k] + (r[k] * 0.5) * dm)) * profile(r[k]);
+        }
+    };
+    return detail::normalised_integral(values, std::array{l - window, l, l + window}, norm, support);
 }
 
 // One element per separation of l, spread over the worker pool (the elements
