@@ -12,6 +12,7 @@
 
 #include <cfloat>
 #include <cmath>
+#include <numbers>
 
 #include "common/kernels.hpp"
 #include "ellip/carlson_lanes.hpp"
@@ -45,7 +46,7 @@ struct M4 {
 // Four doubles.
 struct V4 {
     __m256d v;
-    V4(double d) noexcept : v(_mm256_set1_pd(d)) {}  // NOLINT: broadcasts constants
+    V4(double d) noexcept : v(_mm256_set1_pd(d)) {}  // implicit, so that constants broadcast
     explicit V4(__m256d x) noexcept : v(x) {}
 };
 
@@ -142,7 +143,7 @@ namespace zorvane::ellip::avx2 {
 namespace {
 
 void carlson_zero(CarlsonZeroLanes& lanes) noexcept {
-    constexpr double PI = 3.141592653589793;
+    constexpr double PI = std::numbers::pi;
     const V4 y(_mm256_loadu_pd(lanes.y));
     const V4 p(_mm256_loadu_pd(lanes.p));
     // The lanes that take the general road of each routine: with x = 0 and
