@@ -1,12 +1,14 @@
 """The four-lane (AVX2) kernels against the scalar ones, on one thread.
 
-Two workloads:
+Three workloads:
   disk        witt_mao_magnification, 200 000 separations uniform in [0, 3]
               source radii (re = 1, rstar = 0.01): the limb zone and the
               elliptic forms on both sides of it;
   integrated  integrated_heyrovsky_magnification (linear limb darkening),
               400 separations uniform in [0, 1] source radii, the lens inside
-              the source.
+              the source;
+  int-disk    integrated_witt_mao_magnification (the same profile through
+              nested disks), 100 separations uniform in [0, 1] source radii.
 
 Each kernel set runs in its own process (ZORVANE_KERNELS=scalar or avx2,
 RAYON_NUM_THREADS=1), the two alternating for several rounds; a process keeps
@@ -33,9 +35,11 @@ import zorvane
 rng = np.random.default_rng(20261208)
 disk_x = rng.uniform(0.0, 3.0, 200_000)
 integ_x = rng.uniform(0.0, 1.0, 400)
+idisk_x = rng.uniform(0.0, 1.0, 100)
 work = {
     "disk": (len(disk_x), lambda: zorvane.witt_mao_magnification(disk_x, 1.0, 0.01)),
     "integrated": (len(integ_x), lambda: zorvane.integrated_heyrovsky_magnification(integ_x, 1.0, 0.01)),
+    "int-disk": (len(idisk_x), lambda: zorvane.integrated_witt_mao_magnification(idisk_x, 1.0, 0.01)),
 }
 out = {}
 for name, (n, f) in work.items():

@@ -60,14 +60,15 @@ for re, rstar in [(1.0, r) for r in (1e-8, 1e-3, 0.01, 0.5, 1.0, 10.0)] + [
     h.update(np.asarray(zorvane.witt_mao_magnification(x, re, rstar)).tobytes())
 for v in zorvane.multi_witt_mao_magnification(x[::5], [1.0, 7.0], [0.01, 3.0]):
     h.update(np.asarray(v).tobytes())
-# Rings integrated over the radius: the lens inside the source, near its limb,
-# outside it, and the awkward inputs.
+# The limb-darkened forms (rings, and disks differenced in the radius): the lens
+# inside the source, near its limb, outside it, and the awkward inputs.
 xl = np.concatenate([np.linspace(0.0, 1.5, 24), 1.0 + np.geomspace(1e-9, 1e-2, 4), [2.5, 7.0, np.nan, np.inf]])
 r = np.linspace(0.0, 1.0, 12)
 for rho in (1e-4, 0.01, 1.0):
     h.update(np.asarray(zorvane.integrated_heyrovsky_magnification(xl, 1.0, rho)).tobytes())
-    h.update(np.asarray(zorvane.integrated_flux_map_heyrovsky_magnification(
-        xl[::3], 1.0, rho, r, 1.0 - 0.5 * r * r)).tobytes())
+    h.update(np.asarray(zorvane.integrated_witt_mao_magnification(xl[::2], 1.0, rho)).tobytes())
+    for name in ("integrated_flux_map_heyrovsky_magnification", "integrated_flux_map_witt_mao_magnification"):
+        h.update(np.asarray(getattr(zorvane, name)(xl[::4], 1.0, rho, r, 1.0 - 0.5 * r * r)).tobytes())
 print(h.hexdigest())
 """
 
@@ -75,8 +76,8 @@ print(h.hexdigest())
 def test_vector_and_scalar_kernels_give_the_same_bits():
     # The four-lane kernels (where the processor has AVX2) against the scalar
     # ones, forced with ZORVANE_KERNELS, on the limb zone, the elliptic forms,
-    # the far field and the awkward inputs, for the disk and for the rings of
-    # the limb-darkened forms.
+    # the far field and the awkward inputs, for the disk and for the
+    # limb-darkened forms.
     digests = {}
     for kernels in ("scalar", None):
         env = dict(os.environ)
