@@ -108,20 +108,13 @@ double normalised_integral(Values values, const std::array<double, N>& kinks, do
 struct DiskFamily {};  // nested uniform disks, differentiated in the radius
 struct RingFamily {};  // rings, integrated directly
 
-// The integrand of the ring family at radius r.
-template <class Profile>
-double ring_integrand(double l, double r, double re, double rstar, const Profile& profile) {
-    const auto ring = heyrovsky_magnification(l, r, re, rstar);
-    const double v = ring ? *ring : std::numeric_limits<double>::quiet_NaN();
-    return ((r * detail::kTwoPi) * v) * profile(r);
-}
-
 // Ring family for one separation l.
 template <class Profile>
 double integrated_element(RingFamily, double l, double re, double rstar, const Profile& profile,
                           double norm, Support support = {}) {
-    // A level of nodes at a time, so that the rings' elliptic integrals can go
-    // four at a time (heyrovsky_rings).
+    // The integrand (2πr·A_ring(l, r))·P(r), a failed ring as NaN, a level of
+    // nodes at a time, so that the rings' elliptic integrals can go four at a
+    // time (heyrovsky_rings).
     const auto values = [&](const double* r, double* y, std::size_t n) {
         heyrovsky_rings(l, r, n, re, rstar, y);
         for (std::size_t k = 0; k < n; ++k) y[k] = ((r[k] * detail::kTwoPi) * y[k]) * profile(r[k]);
