@@ -146,10 +146,11 @@ void carlson_zero(CarlsonZeroLanes& lanes) noexcept {
     constexpr double PI = std::numbers::pi;
     const V4 y(_mm256_loadu_pd(lanes.y));
     const V4 p(_mm256_loadu_pd(lanes.p));
-    // The lanes that take the general road of each routine: with x = 0 and
-    // z = 1, every other case needs y = 0 or 1, a NaN, or arguments beyond
-    // 2^256 that are first rescaled; those lanes are left to the scalar
-    // routines below.
+    // The lanes that take the general road of each routine. With x = 0 and
+    // z = 1 every other road (a domain error, a coinciding pair, the principal
+    // value of RJ, the rescaling of arguments beyond 2^256) needs y or p
+    // outside (0, 2^256], y = 1, p = 1 or a NaN; those lanes are left to the
+    // scalar routines below.
     const M4 plain_y = y > 0.0 && y != 1.0 && y <= 0x1p256;
     const M4 plain_p = plain_y && p > 0.0 && p != 1.0 && p <= 0x1p256;
 
