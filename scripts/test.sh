@@ -34,6 +34,12 @@ echo "== Python module (pytest)"
 # Run from the tests folder so that the installed module, not the source tree, is imported.
 "$PY" -m pytest -q tests/python
 
+echo "== Scalar kernels (ZORVANE_KERNELS=scalar): C++ core, bits and physics once more"
+# Where the processor has AVX2 the runs above use the four-lane kernels; these
+# tests pin results to the bit, so they run again on the scalar form.
+ZORVANE_KERNELS=scalar ctest --test-dir build/cpp --output-on-failure -j2
+ZORVANE_KERNELS=scalar "$PY" -m pytest -q tests/python/test_bits.py tests/python/test_models_physics.py
+
 echo "== Python module on the free-threaded interpreter (lock on, then PYTHON_GIL=0)"
 # A free-threaded CPython 3.13 (built once into a cache folder outside the
 # checkout) hosts the module in a virtual environment of its own. Not every

@@ -26,12 +26,10 @@
 
 #include "common/messages.hpp"
 #include "common/result.hpp"
+#include "ellip/carlson_lanes.hpp"
 #include "ellip/elliprc.hpp"
 
 namespace zorvane::ellip {
-
-// Relative stopping test of the arithmetic-geometric means (RF, RD and RG): 2.7·ε.
-inline constexpr double AGM_TOLERANCE = 5.995204332975846e-16;
 
 // The arithmetic-geometric mean of a and b, run to AGM_TOLERANCE, together with
 // the weighted sum of squared differences Σ 2^(j−2)·(a_j − b_j)², j ≥ 1, that
@@ -42,14 +40,8 @@ struct AgmSum {
     double a, b, s;
 };
 inline AgmSum agm_with_sum(double a, double b) noexcept {
-    double s = 0.0, w = 0.25;
-    while (std::fabs(a - b) >= AGM_TOLERANCE * std::fabs(a)) {
-        const double t = std::sqrt(b * a);
-        a = (b + a) * 0.5;
-        b = t;
-        w = 2.0 * w;
-        s = s + (a - b) * (w * (a - b));
-    }
+    double s;
+    generic::agm_with_sum(a, b, s, true);
     return {a, b, s};
 }
 
@@ -89,14 +81,7 @@ inline Result<double> elliprf(double x, double y, double z) noexcept {
             u = x;
             v = y;
         }
-        double a = std::sqrt(u);
-        double b = std::sqrt(v);
-        while (std::fabs(a - b) >= AGM_TOLERANCE * std::fabs(a)) {
-            const double t = std::sqrt(a * b);
-            a = (a + b) * 0.5;
-            b = t;
-        }
-        return PI / (a + b);
+        return PI / generic::agm_ends(std::sqrt(u), std::sqrt(v), true);
     }
 
     const double a0 = ((x + y) + z) / 3.0;

@@ -20,7 +20,8 @@
 // not cancel for each range of ρ (arctangent for ρ > 0, a log1p pair for small
 // negative ρ, RC itself further out), and closes with the degree-7 series of RD.
 // A NaN that reaches the duplication makes every stopping test false and ends
-// in "elliprj: Fail to converge". `elliprj` rescales arguments far from 1
+// in "elliprj: Fail to converge". The duplication itself is written once for
+// one or several lanes (carlson_lanes.inc). `elliprj` rescales arguments far from 1
 // exactly before anything else (scaling.hpp), so that δ and d² stay finite.
 #pragma once
 
@@ -28,6 +29,7 @@
 
 #include "common/messages.hpp"
 #include "common/result.hpp"
+#include "ellip/carlson_lanes.hpp"
 #include "ellip/elliprc.hpp"
 #include "ellip/elliprd.hpp"
 #include "ellip/elliprf.hpp"
@@ -37,9 +39,7 @@ namespace zorvane::ellip {
 
 // RJ for p > 0; the caller has checked the domain.
 inline Result<double> _elliprj(double x, double y, double z, double p) noexcept {
-    constexpr double DUPLICATION_FACTOR = 110.67925377307274;  // (ε/5)^(−1/8)
     constexpr double RATIO_LIMIT = 1.2;
-    constexpr int MAX_STEPS = 100;
 
     if (x == y && x == z) {
         if (x == p) return 1.0 / (x * std::sqrt(x));
@@ -76,89 +76,12 @@ inline Result<double> _elliprj(double x, double y, double z, double p) noexcept 
         return elliprd(x, y, z);
     }
 
-    const double a0 = (((x + y) + z) + 2.0 * p) / 5.0;
-    const double dx = a0 - x, dy = a0 - y, dz = a0 - z;
-    const double q0 = DUPLICATION_FACTOR *
-                      std::fmax(std::fmax(std::fmax(std::fabs(a0 - x), std::fabs(a0 - y)), std::fabs(a0 - z)),
-                                std::fabs(a0 - p));
-    double delta = (p - z) * ((p - y) * (p - x));
-    // The three factors of δ, followed separately for when δ or d² leaves the
-    // double range (arguments of very different size, e.g. RJ(0, 1, 1e-200, 2e-200),
-    // where δ and d² both underflow and δ/d² would be 0/0).
-    double dpx = p - x, dpy = p - y, dpz = p - z;
-    double a = a0, f = 1.0, s = 0.0;
-    bool converged = false;
-    for (int step = 0; step < MAX_STEPS; ++step) {
-        const double rx = std::sqrt(x), ry = std::sqrt(y), rz = std::sqrt(z), rp = std::sqrt(p);
-        const double d = (rp + rz) * ((rp + ry) * (rp + rx));
-        double rho = delta / (d * d);
-        const bool out_of_range = !std::isnormal(d * d) ||
-                                  (delta == 0.0 ? (dpx != 0.0 && dpy != 0.0 && dpz != 0.0) : !std::isnormal(delta));
-        if (out_of_range) {
-            // ρ as a product of three factors of magnitude at most 1:
-            // (p − u)/(√p + √u)² = (√p − √u)/(√p + √u).
-            rho = ((dpz / (rp + rz) / (rp + rz)) * (dpy / (rp + ry) / (rp + ry))) * (dpx / (rp + rx) / (rp + rx));
-        }
-
-        // R = RC(1, 1 + ρ) in a form free of cancellation for this ρ.
-        double r;
-        if (rho > -1.5 && rho < -0.5) {
-            // 1 + ρ, computed directly (dividing factor by factor when d² is out of range).
-            const double b = out_of_range
-                                 ? (2.0 * rp / (rp + rz)) * (((p + rx * (ry + rz)) + ry * rz) / (rp + ry)) / (rp + rx)
-                                 : (2.0 * rp * ((p + rx * (ry + rz)) + ry * rz)) / d;
-            const auto rc = elliprc(1.0, b);
-            if (!rc) return rc;
-            r = *rc;
-        } else if (rho < -1.0) {
-            const auto rc = elliprc(-rho, -1.0 - rho);
-            if (!rc) return rc;
-            r = std::sqrt(-1.0 / rho) * *rc;
-        } else if (rho == 0.0) {
-            r = 1.0;
-        } else if (rho > 0.0) {
-            const double sr = std::sqrt(rho);
-            r = std::atan(sr) / sr;
-        } else if (rho > -0.5 && rho < 0.0) {
-            const double sigma = std::sqrt(-rho);
-            r = (std::log1p(sigma) - std::log1p(-sigma)) / (sigma + sigma);
-        } else {
-            const double sigma = std::sqrt(-rho);
-            r = std::log((sigma + 1.0) / std::sqrt(rho + 1.0)) / sigma;
-        }
-
-        s = s + (f / d) * r;
-        f = f * 0.25;
-        const double lambda = (ry * rx + rz * rx) + rz * ry;
-        a = (a + lambda) * 0.25;
-        if (q0 * f < a) {
-            converged = true;
-            break;
-        }
-        x = (x + lambda) * 0.25;
-        y = (y + lambda) * 0.25;
-        z = (z + lambda) * 0.25;
-        p = (p + lambda) * 0.25;
-        delta = delta * 0.015625;
-        dpx = dpx * 0.25;
-        dpy = dpy * 0.25;
-        dpz = dpz * 0.25;
+    double value;
+    const char* error = nullptr;
+    if (!generic::rj_duplication(x, y, z, p, true, value, &error)) {
+        return fail(error != nullptr ? error : messages::kElliprjConvergence);
     }
-    if (!converged) return fail(messages::kElliprjConvergence);
-
-    const double X = (dx * f) / a;
-    const double Y = (dy * f) / a;
-    const double Z = (dz * f) / a;
-    const double P = ((-X - Y) - Z) * 0.5;
-    const double e2 = (X * Y + X * Z) + Y * Z - 3.0 * P * P;
-    const double e3 = X * Y * Z + 2.0 * e2 * P + 4.0 * P * P * P;
-    const double e4 = (2.0 * X * Y * Z + e2 * P + 3.0 * P * P * P) * P;
-    const double e5 = X * Y * Z * P * P;
-    const double series = 1.0 + 3.0 * e2 / -14.0 + e3 / 6.0 + 9.0 * e2 * e2 / 88.0 + 3.0 * e4 / -22.0 +
-                          9.0 * e2 * e3 / -52.0 + 3.0 * e5 / 26.0 + e2 * e2 * e2 * -0.0625 +
-                          3.0 * e3 * e3 / 40.0 + 3.0 * e2 * e4 / 20.0 + 45.0 * e2 * e2 * e3 / 272.0 +
-                          9.0 * (e3 * e4 + e2 * e5) / -68.0;
-    return 6.0 * s + f * std::pow(a, -1.5) * series;
+    return value;
 }
 
 inline Result<double> elliprj(double x, double y, double z, double p) noexcept {

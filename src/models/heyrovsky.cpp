@@ -4,6 +4,7 @@
 #include <limits>
 #include <numbers>
 
+#include "ellip/carlson_batch.hpp"
 #include "ellip/legendre/ellipk.hpp"
 #include "ellip/legendre/ellippi.hpp"
 #include "ellip/elliprf.hpp"
@@ -41,18 +42,126 @@ constexpr double kDegenerateBand = 1e-5;
 // exact identities without subtraction, and Carlson's forms
 //   K = RF(0, 1 − m, 1),  Π = K + (n/3)·RJ(0, 1 − m, 1, 1 − n).
 // δ is exact this close to l.
-Result<double> near_ring(double delta, double s, double g) noexcept {
+struct NearRing {
+    double d, big_d, nc, mc;
+};
+NearRing near_ring_setup(double delta, double s, double g) noexcept {
     const double d = delta * delta;
     const double big_d = d + g * 4.0;
     const double q = delta / s;
     const double nc = q * q;
     const double mc = nc * ((s * s + g * 4.0) / big_d);
-    const auto big_k = ellip::elliprf(0.0, mc, 1.0);
+    return {d, big_d, nc, mc};
+}
+double near_ring_finish(const NearRing& v, double s, double g, double big_k, double j) noexcept {
+    const double big_p = big_k + ((1.0 - v.nc) * j) / 3.0;
+    const double h = (4.0 / (s * std::sqrt(v.big_d))) * ((g + g) * big_k + v.d * big_p);
+    return h / kTwoPi;
+}
+Result<double> near_ring(double delta, double s, double g) noexcept {
+    const NearRing v = near_ring_setup(delta, s, g);
+    const auto big_k = ellip::elliprf(0.0, v.mc, 1.0);
     if (!big_k) return big_k;
-    const auto j = ellip::elliprj(0.0, mc, 1.0, nc);
+    const auto j = ellip::elliprj(0.0, v.mc, 1.0, v.nc);
     if (!j) return j;
-    const double big_p = *big_k + ((1.0 - nc) * *j) / 3.0;
-    const double h = (4.0 / (s * std::sqrt(big_d))) * ((g + g) * *big_k + d * big_p);
+    return near_ring_finish(v, s, g, *big_k, *j);
+}
+
+// Where heyrovsky_magnification goes for one ring: a value without elliptic
+// integrals (`value`), the near-ring form from (delta, s, g), or the elliptic
+// form from its parameters m and n.
+struct RingForm {
+    enum Kind { value, near, elliptic } kind;
+    double result;  // the value, for `value`
+    double delta, s, g, d, big_d, m, n;
+};
+
+RingForm ring_form(double l, double r, double re, double rstar) noexcept {
+    RingForm form{};
+    form.kind = RingForm::value;
+    const double c = re / rstar;
+    const double g = c * c;
+    const double delta = r - l;
+    const double gap = std::fabs(r - l);
+
+    // A ring through the lens: +inf, as the expansion below gives it. Said
+    // here because for a subnormal l the band, relative to l, is empty and the
+    // expansion's terms would meet 0·inf; and l = r = 0, a ring shrunk to a
+    // point on the lens, is +inf as well (the forms below meet 0/0 there).
+    // Without a lens (c = 0, or NaN) or at a negative separation r = l has no
+    // such value: the expansion gives it (NaN), not the elliptic form (n = 1).
+    if (gap == 0.0 && l >= 0.0 && c > 0.0) {
+        form.result = std::numeric_limits<double>::infinity();
+        return form;
+    }
+
+    // A ring far from the lens, or around it far from it: the mean-value series
+    // in the smaller radius about A at the larger one (the ring average is
+    // symmetric in l and r, and so is this).
+    if (l >= 0.0 && r >= 0.0) {
+        const double big = l > r ? l : r;
+        const double small = l > r ? r : l;
+        const double u = big / std::fabs(c);
+        if (big >= series::kFar * small && u > 0.0 && u <= std::numeric_limits<double>::max()) {
+            const double ratio = small / big;
+            form.result = series::mean_value(u, ratio * ratio, series::RING_WEIGHT,
+                                             series::terms_for(big / small));
+            return form;
+        }
+    }
+
+    const double sum = l + r;
+    if (gap > 0.0 && gap < kLimbZone * sum && l > 0.0 && r > 0.0 && sum > kZoneLow &&
+        sum < kZoneHigh && g < kZoneHigh) {
+        form.kind = RingForm::near;
+        form.delta = delta;
+        form.s = sum;
+        form.g = g;
+        return form;
+    }
+
+    if (gap == 0.0 || gap < kDegenerateBand * l) {
+        // Ring through the lens's neighbourhood: m and n tend to 1 together, and
+        // the expansion of the elliptic form to first order in delta/l is used.
+        // At delta = 0 the logarithm is +inf, the magnification of a ring
+        // passing through the lens.
+        const double a2 = l * l;
+        const double s2 = a2 + g;
+        const double t = delta / (l + l);
+        const double big_l = std::log((l * (c * 8.0)) / (gap * std::sqrt(s2)));
+        const double q = (1.0 - t) * ((c + c) / l);
+        const double arc = std::atan(l / c);
+        const double p = (c * ((a2 + a2) + g)) / (a2 * s2);
+        const double h = delta * p + (q * big_l + arc * 4.0);
+        form.result = h / kTwoPi;
+        return form;
+    }
+
+    const double d = delta * delta;
+    const double s = sum;
+    const double big_d = d + g * 4.0;
+    double k = ((c * 4.0) / s) * std::sqrt((l * r) / big_d);
+    // For radii near the bottom of the range 4c/s overflows while l·r
+    // underflows (∞·0); the same k through ratios that stay in range.
+    if (std::isnan(k) && !std::isnan(s) && !std::isnan(big_d)) {
+        k = ((c * 4.0) * std::sqrt((l / s) * (r / s))) / std::sqrt(big_d);
+    }
+    double n = ((l * 4.0) * r) / (s * s);
+    // For radii near the bottom of the range l·r and s² underflow to 0/0: the
+    // same quotient as a product of two ratios in [0, 1].
+    if (std::isnan(n) && !std::isnan(s)) n = (4.0 * (l / s)) * (r / s);
+    form.kind = RingForm::elliptic;
+    form.s = s;
+    form.g = g;
+    form.d = d;
+    form.big_d = big_d;
+    form.m = k * k;
+    form.n = n;
+    return form;
+}
+
+double elliptic_finish(const RingForm& f, double big_k, double big_p) noexcept {
+    const double h = (4.0 / (f.s * std::sqrt(f.big_d))) * ((f.g + f.g) * big_k + f.d * big_p);
     return h / kTwoPi;
 }
 
@@ -72,75 +181,94 @@ Result<double> near_ring(double delta, double s, double g) noexcept {
 //   2π·A ≈ δ·c(2l² + c²)/(l²(l² + c²)) + (1 − δ/(2l))·(2c/l)·ln(8lc/(|δ|·√(l² + c²)))
 //          + 4·atan(l/c).
 Result<double> heyrovsky_magnification(double l, double r, double re, double rstar) noexcept {
-    const double c = re / rstar;
-    const double g = c * c;
-    const double delta = r - l;
-    const double gap = std::fabs(r - l);
-
-    // A ring through the lens: +inf, as the expansion below gives it. Said
-    // here because for a subnormal l the band, relative to l, is empty and the
-    // expansion's terms would meet 0·inf; and l = r = 0, a ring shrunk to a
-    // point on the lens, is +inf as well (the forms below meet 0/0 there).
-    // Without a lens (c = 0, or NaN) or at a negative separation r = l has no
-    // such value: the expansion gives it (NaN), not the elliptic form (n = 1).
-    if (gap == 0.0 && l >= 0.0 && c > 0.0) return std::numeric_limits<double>::infinity();
-
-    // A ring far from the lens, or around it far from it: the mean-value series
-    // in the smaller radius about A at the larger one (the ring average is
-    // symmetric in l and r, and so is this).
-    if (l >= 0.0 && r >= 0.0) {
-        const double big = l > r ? l : r;
-        const double small = l > r ? r : l;
-        const double u = big / std::fabs(c);
-        if (big >= series::kFar * small && u > 0.0 && u <= std::numeric_limits<double>::max()) {
-            const double ratio = small / big;
-            return series::mean_value(u, ratio * ratio, series::RING_WEIGHT,
-                                      series::terms_for(big / small));
-        }
-    }
-
-    const double sum = l + r;
-    if (gap > 0.0 && gap < kLimbZone * sum && l > 0.0 && r > 0.0 && sum > kZoneLow &&
-        sum < kZoneHigh && g < kZoneHigh) {
-        return near_ring(delta, sum, g);
-    }
-
-    if (gap == 0.0 || gap < kDegenerateBand * l) {
-        // Ring through the lens's neighbourhood: m and n tend to 1 together, and
-        // the expansion of the elliptic form to first order in delta/l is used.
-        // At delta = 0 the logarithm is +inf, the magnification of a ring
-        // passing through the lens.
-        const double a2 = l * l;
-        const double s2 = a2 + g;
-        const double t = delta / (l + l);
-        const double big_l = std::log((l * (c * 8.0)) / (gap * std::sqrt(s2)));
-        const double q = (1.0 - t) * ((c + c) / l);
-        const double arc = std::atan(l / c);
-        const double p = (c * ((a2 + a2) + g)) / (a2 * s2);
-        const double h = delta * p + (q * big_l + arc * 4.0);
-        return h / kTwoPi;
-    }
-
-    const double d = delta * delta;
-    const double s = sum;
-    const double big_d = d + g * 4.0;
-    double k = ((c * 4.0) / s) * std::sqrt((l * r) / big_d);
-    // For radii near the bottom of the range 4c/s overflows while l·r
-    // underflows (∞·0); the same k through ratios that stay in range.
-    if (std::isnan(k) && !std::isnan(s) && !std::isnan(big_d)) {
-        k = ((c * 4.0) * std::sqrt((l / s) * (r / s))) / std::sqrt(big_d);
-    }
-    const double m = k * k;
-    const auto big_k = ellip::ellipk(m);
+    const RingForm form = ring_form(l, r, re, rstar);
+    if (form.kind == RingForm::value) return form.result;
+    if (form.kind == RingForm::near) return near_ring(form.delta, form.s, form.g);
+    const auto big_k = ellip::ellipk(form.m);
     if (!big_k) return std::unexpected(big_k.error());
-    double n = ((l * 4.0) * r) / (s * s);
-    // For radii near the bottom of the range l·r and s² underflow to 0/0: the
-    // same quotient as a product of two ratios in [0, 1].
-    if (std::isnan(n) && !std::isnan(s)) n = (4.0 * (l / s)) * (r / s);
-    const auto big_p = ellip::ellippi(n, m);
+    const auto big_p = ellip::ellippi(form.n, form.m);
     if (!big_p) return std::unexpected(big_p.error());
-    const double h = (4.0 / (s * std::sqrt(big_d))) * ((g + g) * *big_k + d * *big_p);
-    return h / kTwoPi;
+    return elliptic_finish(form, *big_k, *big_p);
+}
+
+void heyrovsky_rings(double l, const double* r, std::size_t count, double re, double rstar,
+                     double* out) noexcept {
+    constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+    constexpr double EPSILON = 2.220446049250313e-16;
+    const ellip::CarlsonZeroKernel kernel = ellip::carlson_zero_kernel();
+    if (kernel == nullptr) {
+        for (std::size_t i = 0; i < count; ++i) {
+            const auto v = heyrovsky_magnification(l, r[i], re, rstar);
+            out[i] = v ? *v : kNaN;
+        }
+        return;
+    }
+    // The rings that reach RF(0, y, 1) and RJ(0, y, 1, p) wait here, four at a
+    // time: the near-ring form, and the elliptic form where Π(n, m) is
+    // RF + (n/3)·RJ (0 < n < 1, m and n at least ε from 1; see ellippi).
+    struct Pending {
+        std::size_t at;
+        RingForm form;
+        NearRing near;
+    };
+    Pending pending[4];
+    std::size_t waiting = 0;
+    ellip::CarlsonZeroLanes lanes;
+    const auto flush = [&] {
+        for (std::size_t j = 0; j < 4; ++j) {
+            const Pending& p = pending[j < waiting ? j : 0];
+            if (p.form.kind == RingForm::near) {
+                lanes.y[j] = p.near.mc;
+                lanes.p[j] = p.near.nc;
+            } else {
+                lanes.y[j] = 1.0 - p.form.m;
+                lanes.p[j] = 1.0 - p.form.n;
+            }
+        }
+        lanes.want_rg = 0;
+        kernel(lanes);
+        for (std::size_t j = 0; j < waiting; ++j) {
+            const Pending& p = pending[j];
+            const unsigned bit = 1u << j;
+            if (!(lanes.ok_rf & lanes.ok_rj & bit)) {
+                out[p.at] = kNaN;
+            } else if (p.form.kind == RingForm::near) {
+                out[p.at] = near_ring_finish(p.near, p.form.s, p.form.g, lanes.rf[j], lanes.rj[j]);
+            } else {
+                // K(m): the Taylor polynomial for m < 0.9, else RF(0, 1 − m, 1).
+                double big_k = lanes.rf[j];
+                if (ellip::taylor::interval_of(p.form.m) >= 0) {
+                    const auto k = ellip::ellipk(p.form.m);
+                    if (!k) {
+                        out[p.at] = kNaN;
+                        continue;
+                    }
+                    big_k = *k;
+                }
+                const double big_p = lanes.rf[j] + (p.form.n * lanes.rj[j]) / 3.0;
+                out[p.at] = elliptic_finish(p.form, big_k, big_p);
+            }
+        }
+        waiting = 0;
+    };
+    for (std::size_t i = 0; i < count; ++i) {
+        const RingForm form = ring_form(l, r[i], re, rstar);
+        if (form.kind == RingForm::value) {
+            out[i] = form.result;
+            continue;
+        }
+        if (form.kind == RingForm::near) {
+            pending[waiting++] = {i, form, near_ring_setup(form.delta, form.s, form.g)};
+        } else if (form.n > 0.0 && 1.0 - form.n > EPSILON && 1.0 - form.m > EPSILON) {
+            pending[waiting++] = {i, form, {}};
+        } else {
+            const auto v = heyrovsky_magnification(l, r[i], re, rstar);
+            out[i] = v ? *v : kNaN;
+            continue;
+        }
+        if (waiting == 4) flush();
+    }
+    if (waiting > 0) flush();
 }
 
 }  // namespace zorvane::models

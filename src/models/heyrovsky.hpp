@@ -5,6 +5,8 @@
 // The value is the point-lens magnification averaged around the ring.
 #pragma once
 
+#include <cstddef>
+
 #include "common/result.hpp"
 
 namespace zorvane::models {
@@ -12,5 +14,11 @@ namespace zorvane::models {
 // Fails only when an elliptic integral refuses its parameter; the error carries
 // that integral's message unchanged.
 Result<double> heyrovsky_magnification(double l, double r, double re, double rstar) noexcept;
+
+// heyrovsky_magnification(l, r[i], re, rstar) into out[i] for i < count, an
+// error as NaN; with the four-lane kernels (ellip/carlson_batch.hpp) the
+// rings' elliptic integrals are taken four at a time, to the same bits.
+void heyrovsky_rings(double l, const double* r, std::size_t count, double re, double rstar,
+                     double* out) noexcept;
 
 }  // namespace zorvane::models

@@ -23,12 +23,13 @@
 // failure. A profile that is zero everywhere gives N = 0 and NaN results (0/0).
 #pragma once
 
-#include <algorithm>
 #include <array>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <numbers>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "models/heyrovsky.hpp"
@@ -64,39 +65,39 @@ inline constexpr double kTarget = 1e-16;
 
 // ∫ f over the support, split at the radii where f is not smooth (sorted):
 // one rule per piece, the pieces added from the centre outwards. Radii outside
-// the support are ignored.
-template <class F, std::size_t N>
-double integrate_radius(F&& f, const std::array<double, N>& kinks, Support support) {
-    using quadrature::double_exponential::integrate;
+// the support are ignored. f is given by its values on a level of nodes at a
+// time (quadrature::double_exponential::integrate_levels).
+template <class Values, std::size_t N>
+double integrate_radius(Values&& values, const std::array<double, N>& kinks, Support support) {
+    using quadrature::double_exponential::integrate_levels;
     double from = support.lo;
     double sum = 0.0;
     bool first = true;
     for (const double kink : kinks) {
         if (!(kink > from && kink < support.hi)) continue;
-        const double piece = integrate(f, from, kink, kTarget).integral;
+        const double piece = integrate_levels(values, from, kink, kTarget).integral;
         sum = first ? piece : sum + piece;
         first = false;
         from = kink;
     }
-    const double last = integrate(f, from, support.hi, kTarget).integral;
+    const double last = integrate_levels(values, from, support.hi, kTarget).integral;
     return first ? last : sum + last;
 }
 
-// Wraps an integrand and remembers whether any node gave a finite value.
-template <class F>
+// Wraps an integrand's values and remembers whether any node gave a finite value.
+template <class Values>
 struct FiniteWatch {
-    F f;
+    Values values;
     bool any_finite = false;
-    double operator()(double r) {
-        const double v = f(r);
-        any_finite = any_finite || std::isfinite(v);
-        return v;
+    void operator()(const double* x, double* y, std::size_t n) {
+        values(x, y, n);
+        for (std::size_t k = 0; k < n; ++k) any_finite = any_finite || std::isfinite(y[k]);
     }
 };
 
-template <class F, std::size_t N>
-double normalised_integral(F f, const std::array<double, N>& kinks, double norm, Support support) {
-    FiniteWatch<F> watch{f};
+template <class Values, std::size_t N>
+double normalised_integral(Values values, const std::array<double, N>& kinks, double norm, Support support) {
+    FiniteWatch<Values> watch{values};
     const double integral = integrate_radius(watch, kinks, support);
     if (!watch.any_finite) return std::numeric_limits<double>::quiet_NaN();
     return integral / norm;
@@ -108,21 +109,18 @@ double normalised_integral(F f, const std::array<double, N>& kinks, double norm,
 struct DiskFamily {};  // nested uniform disks, differentiated in the radius
 struct RingFamily {};  // rings, integrated directly
 
-// The integrand of the ring family at radius r.
-template <class Profile>
-double ring_integrand(double l, double r, double re, double rstar, const Profile& profile) {
-    const auto ring = heyrovsky_magnification(l, r, re, rstar);
-    const double v = ring ? *ring : std::numeric_limits<double>::quiet_NaN();
-    return ((r * detail::kTwoPi) * v) * profile(r);
-}
-
 // Ring family for one separation l.
 template <class Profile>
 double integrated_element(RingFamily, double l, double re, double rstar, const Profile& profile,
                           double norm, Support support = {}) {
-    return detail::normalised_integral(
-        [&](double r) { return ring_integrand(l, r, re, rstar, profile); }, std::array{l}, norm,
-        support);
+    // The integrand (2πr·A_ring(l, r))·P(r), a failed ring as NaN, a level of
+    // nodes at a time, so that the rings' elliptic integrals can go four at a
+    // time (heyrovsky_rings).
+    const auto values = [&](const double* r, double* y, std::size_t n) {
+        heyrovsky_rings(l, r, n, re, rstar, y);
+        for (std::size_t k = 0; k < n; ++k) y[k] = ((r[k] * detail::kTwoPi) * y[k]) * profile(r[k]);
+    };
+    return detail::normalised_integral(values, std::array{l}, norm, support);
 }
 
 // Within this distance of the lens (in source radii) the disk family takes the
@@ -157,31 +155,72 @@ double integrated_element(DiskFamily, double l, double re, double rstar, const P
     // Uniform-disk magnification of the concentric disk of radius r: separation
     // l/r in its own radii, radius r*rho in Einstein radii.
     const double rho = rstar / re;
-    const auto disk = [l, rho](double r) -> double {
-        if (r <= 0.0) return 0.0;
-        const double rr = r * rho;
-        return witt_mao_element(l / r, rr, rr * rr);
-    };
-    const auto differenced = [&](double r) {
-        using numdiff::central_difference::derivative::scalar_valued::sderivative;
-        const double m = disk(r);
-        const double dm = r < 0.0 ? 0.0 : sderivative(disk, r);
-        return ((r * detail::kTwoPi) * (m + (r * 0.5) * dm)) * profile(r);
-    };
     // No window for a source without a finite positive size, whose disks are
     // all NaN: the rings of the window would lend it a value.
     const bool sized = rho > 0.0 && rho <= std::numeric_limits<double>::max();
     const double window = sized ? kDiskRingWindow : 0.0;
-    const double far_disks = sized ? l / series::kFar : 0.0;
+    const double far_disks = sized ? l / series::kFar : -std::numeric_limits<double>::infinity();
     std::array kinks{far_disks, l - window, l, l + window};
-    std::sort(kinks.begin(), kinks.end());
-    return detail::normalised_integral(
-        [&](double r) {
-            return std::fabs(r - l) < window || r <= far_disks
-                       ? ring_integrand(l, r, re, rstar, profile)
-                       : differenced(r);
-        },
-        kinks, norm, support);
+    if (far_disks > kinks[1]) std::swap(kinks[0], kinks[1]);  // l/3 inside the window
+    // A level of nodes at a time: the disks at r and r ± h of every node
+    // outside the window go to witt_mao_elements together, the rings inside it
+    // to heyrovsky_rings, so that their elliptic integrals can go four at a
+    // time. Per node this is
+    //   ring:  (2πr·A_ring(l, r))·P(r)   (within the window, or r <= far_disks)
+    //   disk:  (2πr·(M(r) + (r/2)·M'(r)))·P(r),  M' = (M(r + h) − M(r − h))/(2h),
+    // h = (|r| + 1)·CBRT_EPS (numdiff's central difference), M(r) = 0 for r <= 0
+    // and M' = 0 for r < 0.
+    constexpr std::size_t kMax = quadrature::double_exponential::MAX_LEVEL_VALUES;
+    struct Scratch {
+        double disk_x[3 * kMax], disk_rho[3 * kMax], disk_rho2[3 * kMax], disk_value[3 * kMax];
+        double* disk_target[3 * kMax];
+        double m[kMax], plus[kMax], minus[kMax], h[kMax], ring_r[kMax], ring_value[kMax];
+        std::size_t ring_at[kMax];
+        bool is_ring[kMax];
+    };
+    const auto scratch = std::make_unique_for_overwrite<Scratch>();
+    const auto values = [&](const double* r, double* y, std::size_t n) {
+        auto& [disk_x, disk_rho, disk_rho2, disk_value, disk_target, m, plus, minus, h, ring_r, ring_value,
+               ring_at, is_ring] = *scratch;
+        std::size_t disks = 0, rings = 0;
+        const auto disk = [&](double t, double* target) {
+            if (t <= 0.0) {
+                *target = 0.0;
+                return;
+            }
+            const double rr = t * rho;
+            disk_x[disks] = l / t;
+            disk_rho[disks] = rr;
+            disk_rho2[disks] = rr * rr;
+            disk_target[disks++] = target;
+        };
+        for (std::size_t k = 0; k < n; ++k) {
+            is_ring[k] = std::fabs(r[k] - l) < window || r[k] <= far_disks;
+            if (is_ring[k]) {
+                ring_at[rings] = k;
+                ring_r[rings++] = r[k];
+                continue;
+            }
+            disk(r[k], &m[k]);
+            if (r[k] < 0.0) continue;
+            h[k] = (std::fabs(r[k]) + 1.0) * numdiff::constants::CBRT_EPS;
+            disk(r[k] + h[k], &plus[k]);
+            disk(r[k] - h[k], &minus[k]);
+        }
+        witt_mao_elements(disk_x, disk_rho, disk_rho2, disks, disk_value);
+        for (std::size_t i = 0; i < disks; ++i) *disk_target[i] = disk_value[i];
+        heyrovsky_rings(l, ring_r, rings, re, rstar, ring_value);
+        for (std::size_t i = 0; i < rings; ++i) {
+            const std::size_t k = ring_at[i];
+            y[k] = ((r[k] * detail::kTwoPi) * ring_value[i]) * profile(r[k]);
+        }
+        for (std::size_t k = 0; k < n; ++k) {
+            if (is_ring[k]) continue;
+            const double dm = r[k] < 0.0 ? 0.0 : (plus[k] - minus[k]) / (h[k] + h[k]);
+            y[k] = ((r[k] * detail::kTwoPi) * (m[k] + (r[k] * 0.5) * dm)) * profile(r[k]);
+        }
+    };
+    return detail::normalised_integral(values, kinks, norm, support);
 }
 
 // One element per separation of l, spread over the worker pool (the elements

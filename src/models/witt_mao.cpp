@@ -1,11 +1,14 @@
 #include "models/witt_mao.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <limits>
 #include <numbers>
 #include <utility>
+#include <vector>
 
+#include "ellip/carlson_batch.hpp"
 #include "ellip/legendre/ellipe.hpp"
 #include "ellip/legendre/ellipk.hpp"
 #include "ellip/legendre/ellippi.hpp"
@@ -56,8 +59,13 @@ double combine(double u, double d, double s, double f, double rho2, double e, do
 // exact identities that involve no subtraction, with Carlson's forms
 //   K = RF(0, 1 − m, 1),  E = 2·RG(0, 1 − m, 1),  Π = K + (n/3)·RJ(0, 1 − m, 1, 1 − n).
 // x − 1 is exact so close to 1, so d = (x − 1)·rho carries one rounding
-// however near the limb the lens is.
-double near_limb_element(double x, double rho, double rho2) noexcept {
+// however near the limb the lens is. The form is split in two around the
+// elliptic integrals (setup, finish), which the blocks below evaluate four
+// separations at a time.
+struct NearLimb {
+    double d, u, s, f2, nc, mc, n;
+};
+NearLimb near_limb_setup(double x, double rho) noexcept {
     const double d = (x - 1.0) * rho;
     const double u = x * rho;
     const double s = rho + u;
@@ -65,17 +73,25 @@ double near_limb_element(double x, double rho, double rho2) noexcept {
     const double q = d / s;
     const double nc = q * q;
     const double mc = nc * ((s * s + 4.0) / f2);
+    const double n = ((rho * 4.0) * u) / (s * s);
+    return {d, u, s, f2, nc, mc, n};
+}
+double near_limb_finish(const NearLimb& v, double rho2, double k, double g, double j) noexcept {
+    return combine(v.u, v.d, v.s, std::sqrt(v.f2), rho2, g + g, k, k + (v.n * j) / 3.0);
+}
+
+double near_limb_element(double x, double rho, double rho2) noexcept {
+    const NearLimb v = near_limb_setup(x, rho);
     // d² below the normal range (a source under 1e-140 Einstein radii): the
     // limb value is then exact to the last digit.
-    if (mc == 0.0) return limb_value(rho, rho2);
-    const double n = ((rho * 4.0) * u) / (s * s);
-    const auto k = ellip::elliprf(0.0, mc, 1.0);
+    if (v.mc == 0.0) return limb_value(rho, rho2);
+    const auto k = ellip::elliprf(0.0, v.mc, 1.0);
     if (!k) return kNaN;
-    const auto g = ellip::elliprg(0.0, mc, 1.0);
+    const auto g = ellip::elliprg(0.0, v.mc, 1.0);
     if (!g) return kNaN;
-    const auto j = ellip::elliprj(0.0, mc, 1.0, nc);
+    const auto j = ellip::elliprj(0.0, v.mc, 1.0, v.nc);
     if (!j) return kNaN;
-    return combine(u, d, s, std::sqrt(f2), rho2, *g + *g, *k, *k + (n * *j) / 3.0);
+    return near_limb_finish(v, rho2, *k, *g, *j);
 }
 }  // namespace
 
@@ -125,13 +141,166 @@ double witt_mao_element(double x, double rho, double rho2) noexcept {
     return combine(u, d, s, f, rho2, *e, *k, *p);
 }
 
+namespace {
+
+// Separations are taken in blocks of this many; within a block, those that
+// reach the elliptic forms are gathered and go through the four-lane kernel
+// four at a time.
+constexpr std::size_t kBlock = 64;
+
+// The quantities of the elliptic form away from the limb at one separation.
+struct Ordinary {
+    double u, d, s, n, f, m;
+};
+
+// The elliptic form of witt_mao_element with K, E and Π from the kernel's
+// RF(0, 1 − m, 1), RG(0, 1 − m, 1) and RJ(0, 1 − m, 1, 1 − n): for 0 ≤ m < 0.9
+// ellipe and ellipk are the Taylor polynomials, beyond it K = RF and
+// E = 2·RG; for 0 < n < 1 and m, n at least ε from 1, Π(n, m) = RF + (n/3)·RJ.
+// Any error makes the value NaN, as in witt_mao_element.
+double ordinary_finish(const Ordinary& v, double rho2, const ellip::CarlsonZeroLanes& lanes, int i) noexcept {
+    const unsigned bit = 1u << i;
+    if (!(lanes.ok_rf & bit) || !(lanes.ok_rj & bit)) return kNaN;
+    double e, k;
+    if (lanes.want_rg & bit) {
+        if (!(lanes.ok_rg & bit)) return kNaN;
+        e = lanes.rg[i] + lanes.rg[i];
+        k = lanes.rf[i];
+    } else {
+        const auto pe = ellip::ellipe(v.m);
+        if (!pe) return kNaN;
+        const auto pk = ellip::ellipk(v.m);
+        if (!pk) return kNaN;
+        e = *pe;
+        k = *pk;
+    }
+    const double p = lanes.rf[i] + (v.n * lanes.rj[i]) / 3.0;
+    return combine(v.u, v.d, v.s, v.f, rho2, e, k, p);
+}
+
+// witt_mao_element(x[i], rho[i·stride], rho2[i·stride]) into out[i] for
+// i < len <= kBlock (stride 0: one source for all), with the elliptic
+// integrals of the near-limb and ordinary forms four at a time.
+void witt_mao_block(ellip::CarlsonZeroKernel kernel, const double* x, const double* rho_of,
+                    const double* rho2_of, std::size_t stride, double* out, std::size_t len) noexcept {
+    constexpr double EPSILON = 2.220446049250313e-16;
+    std::size_t limb_at[kBlock], ordinary_at[kBlock];
+    NearLimb limb[kBlock];
+    Ordinary ordinary[kBlock];
+    std::size_t limbs = 0, ordinaries = 0;
+    for (std::size_t i = 0; i < len; ++i) {
+        const double xi = x[i];
+        const double rho = rho_of[i * stride];
+        const double rho2 = rho2_of[i * stride];
+        // NaN, negative or infinite separations, the far field, the limb
+        // itself, and sources without a finite positive size: element by
+        // element.
+        if (!(xi >= 0.0) || xi >= series::kFar || xi == 1.0 ||
+            !(rho > 0.0 && rho <= std::numeric_limits<double>::max())) {
+            out[i] = witt_mao_element(xi, rho, rho2);
+            continue;
+        }
+        if (std::fabs(xi - 1.0) < kLimbZone) {
+            const NearLimb v = near_limb_setup(xi, rho);
+            if (v.mc == 0.0) {
+                out[i] = limb_value(rho, rho2);
+                continue;
+            }
+            limb_at[limbs] = i;
+            limb[limbs++] = v;
+            continue;
+        }
+        const double u = xi * rho;
+        const double d = u - rho;
+        const double s = rho + u;
+        const double n = ((rho * 4.0) * u) / (s * s);
+        const double f = std::sqrt(d * d + 4.0);
+        const double q = std::sqrt(n * 4.0) / f;
+        const double m = q * q;
+        if (!(n > 0.0 && 1.0 - n > EPSILON && 1.0 - m > EPSILON)) {
+            out[i] = witt_mao_element(xi, rho, rho2);
+            continue;
+        }
+        ordinary_at[ordinaries] = i;
+        ordinary[ordinaries++] = {u, d, s, n, f, m};
+    }
+
+    ellip::CarlsonZeroLanes lanes;
+    for (std::size_t first = 0; first < limbs; first += 4) {
+        const std::size_t count = std::min<std::size_t>(4, limbs - first);
+        for (std::size_t j = 0; j < 4; ++j) {
+            const NearLimb& v = limb[first + (j < count ? j : 0)];
+            lanes.y[j] = v.mc;
+            lanes.p[j] = v.nc;
+        }
+        lanes.want_rg = (1u << count) - 1u;
+        kernel(lanes);
+        for (std::size_t j = 0; j < count; ++j) {
+            const unsigned bit = 1u << j;
+            const std::size_t at = limb_at[first + j];
+            out[at] = (lanes.ok_rf & lanes.ok_rg & lanes.ok_rj & bit)
+                          ? near_limb_finish(limb[first + j], rho2_of[at * stride], lanes.rf[j], lanes.rg[j],
+                                             lanes.rj[j])
+                          : kNaN;
+        }
+    }
+    for (std::size_t first = 0; first < ordinaries; first += 4) {
+        const std::size_t count = std::min<std::size_t>(4, ordinaries - first);
+        lanes.want_rg = 0;
+        for (std::size_t j = 0; j < 4; ++j) {
+            const Ordinary& v = ordinary[first + (j < count ? j : 0)];
+            lanes.y[j] = 1.0 - v.m;
+            lanes.p[j] = 1.0 - v.n;
+            if (j < count && ellip::taylor::interval_of(v.m) < 0) lanes.want_rg |= 1u << j;
+        }
+        kernel(lanes);
+        for (std::size_t j = 0; j < count; ++j) {
+            const std::size_t at = ordinary_at[first + j];
+            out[at] = ordinary_finish(ordinary[first + j], rho2_of[at * stride], lanes, static_cast<int>(j));
+        }
+    }
+}
+
+}  // namespace
+
 std::vector<double> witt_mao_magnification(std::span<const double> l, double re, double rstar) {
     const double rho = rstar / re;
     const double rho2 = rho * rho;
-    // An element costs about 0.3 us: short sequences stay on the calling thread.
-    return parallel::map_ordered(
-        l, [rho, rho2](double x) { return witt_mao_element(x, rho, rho2); },
-        std::chrono::nanoseconds(300));
+    const ellip::CarlsonZeroKernel kernel = ellip::carlson_zero_kernel();
+    if (kernel == nullptr || !(rho > 0.0 && rho <= std::numeric_limits<double>::max())) {
+        // An element costs about 0.3 us: short sequences stay on the calling thread.
+        return parallel::map_ordered(
+            l, [rho, rho2](double x) { return witt_mao_element(x, rho, rho2); },
+            std::chrono::nanoseconds(300));
+    }
+    std::vector<double> out(l.size());
+    std::vector<std::size_t> starts;
+    starts.reserve(l.size() / kBlock + 1);
+    for (std::size_t start = 0; start < l.size(); start += kBlock) starts.push_back(start);
+    const double* in = l.data();
+    double* result = out.data();
+    const std::size_t len = l.size();
+    parallel::map_ordered(
+        std::span<const std::size_t>(starts),
+        [kernel, in, result, len, rho, rho2](std::size_t start) {
+            witt_mao_block(kernel, in + start, &rho, &rho2, 0, result + start, std::min(kBlock, len - start));
+            return 0;
+        },
+        std::chrono::nanoseconds(300) * kBlock);
+    return out;
+}
+
+void witt_mao_elements(const double* x, const double* rho, const double* rho2, std::size_t count,
+                       double* out) noexcept {
+    const ellip::CarlsonZeroKernel kernel = ellip::carlson_zero_kernel();
+    if (kernel == nullptr) {
+        for (std::size_t i = 0; i < count; ++i) out[i] = witt_mao_element(x[i], rho[i], rho2[i]);
+        return;
+    }
+    for (std::size_t start = 0; start < count; start += kBlock) {
+        witt_mao_block(kernel, x + start, rho + start, rho2 + start, 1, out + start,
+                       std::min(kBlock, count - start));
+    }
 }
 
 std::vector<std::vector<double>> multi_witt_mao_magnification(std::span<const double> l,

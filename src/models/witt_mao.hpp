@@ -4,6 +4,7 @@
 // Einstein radii, so u = x*rho is the separation in Einstein radii.
 #pragma once
 
+#include <cstddef>
 #include <span>
 #include <vector>
 
@@ -13,6 +14,12 @@ namespace zorvane::models {
 // (source radii); rho2 must be rho*rho. Never fails: an elliptic integral that
 // refuses its parameter makes the result NaN.
 double witt_mao_element(double x, double rho, double rho2) noexcept;
+
+// witt_mao_element(x[i], rho[i], rho2[i]) into out[i] for i < count; with the
+// four-lane kernels (ellip/carlson_batch.hpp) the elliptic integrals are taken
+// four elements at a time, to the same bits.
+void witt_mao_elements(const double* x, const double* rho, const double* rho2, std::size_t count,
+                       double* out) noexcept;
 
 // witt_mao_element over every separation of l, in order, on the worker pool.
 std::vector<double> witt_mao_magnification(std::span<const double> l, double re, double rstar);

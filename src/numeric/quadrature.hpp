@@ -36,24 +36,28 @@ namespace detail {
 
 // Non-finite integrand values (a pole hit by rounding, an overflow, a failed
 // computation reported as NaN) count as 0 instead of spoiling the whole sum.
-template <class F>
-inline double finite_or_zero(F& f, double x) {
-    const double y = f(x);
-    return std::isfinite(y) ? y : 0.0;
-}
+inline double finite_or_zero(double y) noexcept { return std::isfinite(y) ? y : 0.0; }
 
 }  // namespace detail
 
-// Integral of f over [a, b] with requested absolute error `target`.
-//
-// f is any callable taking and returning a double; it is called in place (no
-// type erasure), so each integrand gets its own copy of this loop. For b < a
-// the half-width is negative: the result is the negated integral over [b, a],
-// the error estimate carries the same sign, and the early stop never triggers
-// (unless a level changes the sum by exactly 0). For a == b the result is 0
-// after 25 evaluations. Never fails; at most 385 evaluations.
-template <class F>
-inline QuadratureOutput integrate(F&& f, double a, double b, double target) {
+// The largest number of integrand values one level needs (two per node).
+inline constexpr std::size_t MAX_LEVEL_VALUES = [] {
+    std::size_t most = 0;
+    for (std::size_t level = 0; level < nodes::LEVELS; ++level) {
+        const std::size_t n = nodes::LEVEL_START[level + 1] - nodes::LEVEL_START[level];
+        most = 2 * n > most ? 2 * n : most;
+    }
+    return most;
+}();
+
+// Integral over [a, b] with requested absolute error `target`, of an integrand
+// evaluated one level of nodes at a time: values(x, y, n) sets y[k] = f(x[k])
+// for k < n (n <= MAX_LEVEL_VALUES), so that an integrand with a batched form
+// can take a whole level at once. Each node's pair is x[2i] = d + y_i (right),
+// x[2i + 1] = d − y_i (left); the sums, the levels and the stopping test are
+// those of `integrate` below, which is this with f called node by node.
+template <class Values>
+inline QuadratureOutput integrate_levels(Values&& values, double a, double b, double target) {
     constexpr double PI = std::numbers::pi;
     constexpr double HUGE_VALUE = std::numeric_limits<double>::max();
     constexpr double RATIO_LOW = 1.9;
@@ -67,7 +71,10 @@ inline QuadratureOutput integrate(F&& f, double a, double b, double target) {
 
     // The centre node (u = 0, weight pi/2 at h = 1) is counted twice because the
     // first level halves the running sum.
-    double sum = PI * detail::finite_or_zero(f, d + c * 0.0);
+    const double centre = d + c * 0.0;
+    double centre_value;
+    values(&centre, &centre_value, std::size_t{1});
+    double sum = PI * detail::finite_or_zero(centre_value);
     double error = HUGE_VALUE;
     double delta = HUGE_VALUE;
     // ln(delta) of the previous level, kept so that each level needs one
@@ -82,10 +89,16 @@ inline QuadratureOutput integrate(F&& f, double a, double b, double target) {
         double level_sum = 0.0;
         const std::size_t first = nodes::LEVEL_START[level];
         const std::size_t last = nodes::LEVEL_START[level + 1];
+        double x[MAX_LEVEL_VALUES], fx[MAX_LEVEL_VALUES];
         for (std::size_t i = first; i < last; ++i) {
             const double y = c * nodes::TABLE[i].abscissa;
-            const double right = detail::finite_or_zero(f, d + y);
-            const double left = detail::finite_or_zero(f, d - y);
+            x[2 * (i - first)] = d + y;
+            x[2 * (i - first) + 1] = d - y;
+        }
+        values(static_cast<const double*>(x), static_cast<double*>(fx), 2 * (last - first));
+        for (std::size_t i = first; i < last; ++i) {
+            const double right = detail::finite_or_zero(fx[2 * (i - first)]);
+            const double left = detail::finite_or_zero(fx[2 * (i - first) + 1]);
             level_sum = level_sum + nodes::TABLE[i].weight * (right + left);
         }
         evaluations += static_cast<std::uint32_t>(2 * (last - first));
@@ -108,6 +121,24 @@ inline QuadratureOutput integrate(F&& f, double a, double b, double target) {
     }
 
     return QuadratureOutput{c * error, c * sum, evaluations};
+}
+
+// Integral of f over [a, b] with requested absolute error `target`.
+//
+// f is any callable taking and returning a double; it is called in place (no
+// type erasure), node by node (the right node of a pair first), so each
+// integrand gets its own copy of the loop. For b < a the half-width is
+// negative: the result is the negated integral over [b, a], the error
+// estimate carries the same sign, and the early stop never triggers (unless a
+// level changes the sum by exactly 0). For a == b the result is 0 after 25
+// evaluations. Never fails; at most 385 evaluations.
+template <class F>
+inline QuadratureOutput integrate(F&& f, double a, double b, double target) {
+    return integrate_levels(
+        [&f](const double* x, double* y, std::size_t n) {
+            for (std::size_t k = 0; k < n; ++k) y[k] = f(x[k]);
+        },
+        a, b, target);
 }
 
 }  // namespace zorvane::quadrature::double_exponential
