@@ -40,6 +40,11 @@ for t in "${TARGETS[@]}"; do
         echo "== $t: replaying ${#regressions[@]} kept inputs"
         "$BUILD/$t" -timeout=10 -artifact_prefix="$BUILD/artifacts/$t-" "${regressions[@]}" 2>&1 | tail -n 1
     fi
+    # Where the processor has AVX2 the runs take the four-lane kernels; the
+    # kept and seed inputs once more on the scalar ones.
+    echo "== $t: kept and seed inputs on the scalar kernels"
+    ZORVANE_KERNELS=scalar "$BUILD/$t" -timeout=10 -artifact_prefix="$BUILD/artifacts/$t-scalar-" \
+        fuzz/regressions/"$t"/* fuzz/corpus/"$t"/* 2>&1 | tail -n 1
     echo "== $t: fuzzing for ${share} s"
     rm -rf "$BUILD/corpus/$t"
     mkdir -p "$BUILD/corpus/$t"
