@@ -93,6 +93,17 @@ double near_limb_element(double x, double rho, double rho2) noexcept {
     if (!j) return kNaN;
     return near_limb_finish(v, rho2, *k, *g, *j);
 }
+
+// Far from the source the closed form's three terms grow like x² and cancel
+// (about ε·x²); the disk's mean-value series keeps every digit there.
+bool is_far(double x, double rho) noexcept {
+    return x >= series::kFar && x <= std::numeric_limits<double>::max() && rho > 0.0 &&
+           rho <= std::numeric_limits<double>::max();
+}
+
+double far_element(double x, double rho) noexcept {
+    return series::mean_value(x * rho, 1.0 / (x * x), series::DISK_WEIGHT, series::terms_for(x));
+}
 }  // namespace
 
 // Witt & Mao (1994, ApJ 430, 505): with u the separation and rho the
@@ -110,12 +121,7 @@ double witt_mao_element(double x, double rho, double rho2) noexcept {
     // No value for a NaN or negative separation. (Below, a negative x whose
     // product with rho underflows to −0 would otherwise pass as the centre.)
     if (!(x >= 0.0)) return kNaN;
-    // Far from the source the closed form's three terms grow like x² and
-    // cancel (about ε·x²); the mean-value series keeps every digit there.
-    if (x >= series::kFar && x <= std::numeric_limits<double>::max() && rho > 0.0 &&
-        rho <= std::numeric_limits<double>::max()) {
-        return series::mean_value(x * rho, 1.0 / (x * x), series::DISK_WEIGHT, series::terms_for(x));
-    }
+    if (is_far(x, rho)) return far_element(x, rho);
     if (std::fabs(x - 1.0) < kLimbZone && rho > 0.0 && rho <= std::numeric_limits<double>::max()) {
         if (x == 1.0) return limb_value(rho, rho2);
         return near_limb_element(x, rho, rho2);
@@ -192,6 +198,10 @@ void witt_mao_block(ellip::CarlsonZeroKernel kernel, const double* x, const doub
         const double xi = x[i];
         const double rho = rho_of[i * stride];
         const double rho2 = rho2_of[i * stride];
+        if (is_far(xi, rho)) {
+            out[i] = far_element(xi, rho);
+            continue;
+        }
         // NaN, negative or infinite separations, the far field, the limb
         // itself, and sources without a finite positive size: element by
         // element.
