@@ -165,6 +165,17 @@ double elliptic_finish(const RingForm& f, double big_k, double big_p) noexcept {
     return h / kTwoPi;
 }
 
+// The ring's value from its form, one ring at a time.
+Result<double> ring_value(const RingForm& form) noexcept {
+    if (form.kind == RingForm::value) return form.result;
+    if (form.kind == RingForm::near) return near_ring(form.delta, form.s, form.g);
+    const auto big_k = ellip::ellipk(form.m);
+    if (!big_k) return std::unexpected(big_k.error());
+    const auto big_p = ellip::ellippi(form.n, form.m);
+    if (!big_p) return std::unexpected(big_p.error());
+    return elliptic_finish(form, *big_k, *big_p);
+}
+
 }  // namespace
 
 // The point-lens magnification A(u) = (u² + 2)/(u·√(u² + 4)) averaged around
@@ -181,20 +192,12 @@ double elliptic_finish(const RingForm& f, double big_k, double big_p) noexcept {
 //   2π·A ≈ δ·c(2l² + c²)/(l²(l² + c²)) + (1 − δ/(2l))·(2c/l)·ln(8lc/(|δ|·√(l² + c²)))
 //          + 4·atan(l/c).
 Result<double> heyrovsky_magnification(double l, double r, double re, double rstar) noexcept {
-    const RingForm form = ring_form(l, r, re, rstar);
-    if (form.kind == RingForm::value) return form.result;
-    if (form.kind == RingForm::near) return near_ring(form.delta, form.s, form.g);
-    const auto big_k = ellip::ellipk(form.m);
-    if (!big_k) return std::unexpected(big_k.error());
-    const auto big_p = ellip::ellippi(form.n, form.m);
-    if (!big_p) return std::unexpected(big_p.error());
-    return elliptic_finish(form, *big_k, *big_p);
+    return ring_value(ring_form(l, r, re, rstar));
 }
 
 void heyrovsky_rings(double l, const double* r, std::size_t count, double re, double rstar,
                      double* out) noexcept {
     constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-    constexpr double EPSILON = 2.220446049250313e-16;
     const ellip::CarlsonZeroKernel kernel = ellip::carlson_zero_kernel();
     if (kernel == nullptr) {
         for (std::size_t i = 0; i < count; ++i) {
@@ -205,7 +208,7 @@ void heyrovsky_rings(double l, const double* r, std::size_t count, double re, do
     }
     // The rings that reach RF(0, y, 1) and RJ(0, y, 1, p) wait here, four at a
     // time: the near-ring form, and the elliptic form where Π(n, m) is
-    // RF + (n/3)·RJ (0 < n < 1, m and n at least ε from 1; see ellippi).
+    // RF + (n/3)·RJ.
     struct Pending {
         std::size_t at;
         RingForm form;
@@ -259,10 +262,10 @@ void heyrovsky_rings(double l, const double* r, std::size_t count, double re, do
         }
         if (form.kind == RingForm::near) {
             pending[waiting++] = {i, form, near_ring_setup(form.delta, form.s, form.g)};
-        } else if (form.n > 0.0 && 1.0 - form.n > EPSILON && 1.0 - form.m > EPSILON) {
+        } else if (ellip::ellippi_is_carlson_sum(form.n, form.m)) {
             pending[waiting++] = {i, form, {}};
         } else {
-            const auto v = heyrovsky_magnification(l, r[i], re, rstar);
+            const auto v = ring_value(form);
             out[i] = v ? *v : kNaN;
             continue;
         }

@@ -168,8 +168,9 @@ double integrated_element(DiskFamily, double l, double re, double rstar, const P
     // time. Per node this is
     //   ring:  (2πr·A_ring(l, r))·P(r)   (within the window, or r <= far_disks)
     //   disk:  (2πr·(M(r) + (r/2)·M'(r)))·P(r),  M' = (M(r + h) − M(r − h))/(2h),
-    // h = (|r| + 1)·CBRT_EPS (numdiff's central difference), M(r) = 0 for r <= 0
+    // numdiff's central difference (its step and quotient), M(r) = 0 for r <= 0
     // and M' = 0 for r < 0.
+    namespace difference = numdiff::central_difference::derivative::scalar_valued;
     constexpr std::size_t kMax = quadrature::double_exponential::MAX_LEVEL_VALUES;
     struct Scratch {
         double disk_x[3 * kMax], disk_rho[3 * kMax], disk_rho2[3 * kMax], disk_value[3 * kMax];
@@ -203,7 +204,7 @@ double integrated_element(DiskFamily, double l, double re, double rstar, const P
             }
             disk(r[k], &m[k]);
             if (r[k] < 0.0) continue;
-            h[k] = (std::fabs(r[k]) + 1.0) * numdiff::constants::CBRT_EPS;
+            h[k] = difference::central_step(r[k]);
             disk(r[k] + h[k], &plus[k]);
             disk(r[k] - h[k], &minus[k]);
         }
@@ -216,7 +217,7 @@ double integrated_element(DiskFamily, double l, double re, double rstar, const P
         }
         for (std::size_t k = 0; k < n; ++k) {
             if (is_ring[k]) continue;
-            const double dm = r[k] < 0.0 ? 0.0 : (plus[k] - minus[k]) / (h[k] + h[k]);
+            const double dm = r[k] < 0.0 ? 0.0 : difference::central_quotient(plus[k], minus[k], h[k]);
             y[k] = ((r[k] * detail::kTwoPi) * (m[k] + (r[k] * 0.5) * dm)) * profile(r[k]);
         }
     };

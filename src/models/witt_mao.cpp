@@ -80,6 +80,21 @@ double near_limb_finish(const NearLimb& v, double rho2, double k, double g, doub
     return combine(v.u, v.d, v.s, std::sqrt(v.f2), rho2, g + g, k, k + (v.n * j) / 3.0);
 }
 
+// The quantities of the elliptic form away from the limb at one separation.
+// The quotient of the roots is squared (not 4n/f²), so a negative n gives NaN.
+struct Ordinary {
+    double u, d, s, n, f, m;
+};
+Ordinary ordinary_setup(double x, double rho) noexcept {
+    const double u = x * rho;
+    const double d = u - rho;
+    const double s = rho + u;
+    const double n = ((rho * 4.0) * u) / (s * s);
+    const double f = std::sqrt(d * d + 4.0);
+    const double q = std::sqrt(n * 4.0) / f;
+    return {u, d, s, n, f, q * q};
+}
+
 double near_limb_element(double x, double rho, double rho2) noexcept {
     const NearLimb v = near_limb_setup(x, rho);
     // d² below the normal range (a source under 1e-140 Einstein radii): the
@@ -126,25 +141,18 @@ double witt_mao_element(double x, double rho, double rho2) noexcept {
         if (x == 1.0) return limb_value(rho, rho2);
         return near_limb_element(x, rho, rho2);
     }
-    const double u = x * rho;
-    const double d = u - rho;
-    const double s = rho + u;
-    const double n = ((rho * 4.0) * u) / (s * s);
-    const double f = std::sqrt(d * d + 4.0);
-    // The quotient of the roots is squared (not 4n/f^2), so a negative n gives NaN.
-    const double q = std::sqrt(n * 4.0) / f;
-    const double m = q * q;
+    const Ordinary v = ordinary_setup(x, rho);
     // A NaN parameter (an infinite separation, NaN or negative scales) can
     // only end in NaN; the elliptic integrals would get there
     // through a hundred fruitless duplication steps.
-    if (std::isnan(m)) return kNaN;
-    const auto e = ellip::ellipe(m);
+    if (std::isnan(v.m)) return kNaN;
+    const auto e = ellip::ellipe(v.m);
     if (!e) return kNaN;
-    const auto k = ellip::ellipk(m);
+    const auto k = ellip::ellipk(v.m);
     if (!k) return kNaN;
-    const auto p = ellip::ellippi(n, m);
+    const auto p = ellip::ellippi(v.n, v.m);
     if (!p) return kNaN;
-    return combine(u, d, s, f, rho2, *e, *k, *p);
+    return combine(v.u, v.d, v.s, v.f, rho2, *e, *k, *p);
 }
 
 namespace {
@@ -153,11 +161,6 @@ namespace {
 // reach the elliptic forms are gathered and go through the four-lane kernel
 // four at a time.
 constexpr std::size_t kBlock = 64;
-
-// The quantities of the elliptic form away from the limb at one separation.
-struct Ordinary {
-    double u, d, s, n, f, m;
-};
 
 // The elliptic form of witt_mao_element with K, E and Π from the kernel's
 // RF(0, 1 − m, 1), RG(0, 1 − m, 1) and RJ(0, 1 − m, 1, 1 − n): for 0 ≤ m < 0.9
@@ -189,7 +192,6 @@ double ordinary_finish(const Ordinary& v, double rho2, const ellip::CarlsonZeroL
 // integrals of the near-limb and ordinary forms four at a time.
 void witt_mao_block(ellip::CarlsonZeroKernel kernel, const double* x, const double* rho_of,
                     const double* rho2_of, std::size_t stride, double* out, std::size_t len) noexcept {
-    constexpr double EPSILON = 2.220446049250313e-16;
     std::size_t limb_at[kBlock], ordinary_at[kBlock];
     NearLimb limb[kBlock];
     Ordinary ordinary[kBlock];
@@ -220,19 +222,13 @@ void witt_mao_block(ellip::CarlsonZeroKernel kernel, const double* x, const doub
             limb[limbs++] = v;
             continue;
         }
-        const double u = xi * rho;
-        const double d = u - rho;
-        const double s = rho + u;
-        const double n = ((rho * 4.0) * u) / (s * s);
-        const double f = std::sqrt(d * d + 4.0);
-        const double q = std::sqrt(n * 4.0) / f;
-        const double m = q * q;
-        if (!(n > 0.0 && 1.0 - n > EPSILON && 1.0 - m > EPSILON)) {
+        const Ordinary v = ordinary_setup(xi, rho);
+        if (!ellip::ellippi_is_carlson_sum(v.n, v.m)) {
             out[i] = witt_mao_element(xi, rho, rho2);
             continue;
         }
         ordinary_at[ordinaries] = i;
-        ordinary[ordinaries++] = {u, d, s, n, f, m};
+        ordinary[ordinaries++] = v;
     }
 
     ellip::CarlsonZeroLanes lanes;

@@ -65,6 +65,14 @@ inline Result<double> ellippi_vc(double n, double m, double nc) noexcept {
     return *f + *t;
 }
 
+// Whether ellippi(n, m) is exactly the sum RF(0, 1 − m, 1) + (n/3)·RJ(0, 1 − m, 1, 1 − n)
+// with no rescaling: 0 < n < 1 and 0 ≤ m < 1, n and m more than ε from 1. Batched
+// callers evaluate RF and RJ four at a time there and get the same bits.
+inline bool ellippi_is_carlson_sum(double n, double m) noexcept {
+    constexpr double EPSILON = 2.220446049250313e-16;
+    return n > 0.0 && 1.0 - n > EPSILON && m >= 0.0 && 1.0 - m > EPSILON;
+}
+
 inline Result<double> ellippi(double n, double m) noexcept {
     constexpr double EPSILON = 2.220446049250313e-16;
     constexpr double MINUS_ONE_THIRD = -0.3333333333333333;
