@@ -17,12 +17,21 @@ namespace zorvane::models {
 
 namespace {
 
+// The table as a profile for integrated_element: no uniform part, kinks at
+// its radii.
 struct TabulatedProfile {
+    static constexpr double uniform = 0.0;
+    static constexpr bool vanishes_at_limb = false;
     std::span<const double> radius;
     std::span<const double> brightness;
-    double operator()(double r) const noexcept {
+    Support covered;
+    double norm;
+    double operator()(double r, double /*mu*/) const noexcept { return at(r); }
+    double at(double r) const noexcept {
         return interp::interp(radius, brightness, r, interp::ExtrapolationMode::Fixed(0.0));
     }
+    Support support() const noexcept { return covered; }
+    std::span<const double> knots() const noexcept { return radius; }
 };
 
 // The table is zero below its first radius and above its last (a one-entry
@@ -45,7 +54,13 @@ Support support_of(std::span<const double> bl) {
 // finite, or whose light does not add up to a positive amount.
 using FarWeights = std::array<double, series::kTerms>;
 
-std::optional<FarWeights> far_weights(std::span<const double> bl, std::span<const double> bf) {
+// The raw moments ∫ r^(2k+1)·P dr over [0, 1] (raw[0]·2π is the table's exact
+// normalisation N), and from them the weights.
+struct Moments {
+    FarWeights raw, weight;
+};
+
+std::optional<Moments> far_weights(std::span<const double> bl, std::span<const double> bf) {
     constexpr int kPowers = 2 * series::kTerms + 2;
     FarWeights raw{};
     if (bl.size() == 1) {
@@ -84,28 +99,32 @@ std::optional<FarWeights> far_weights(std::span<const double> bl, std::span<cons
     if (!(raw[0] > 0.0) || !std::isfinite(raw[0])) return std::nullopt;
     FarWeights weight{};
     for (int k = 0; k < series::kTerms; ++k) weight[k] = (raw[k] / raw[0]) * series::RING_WEIGHT[k];
-    return weight;
+    return Moments{raw, weight};
 }
 
-// The table as a profile, with the radii it covers, its normalisation over
-// them and its series weights.
+// The table as a profile, with its series weights.
 struct Table {
     TabulatedProfile profile;
-    Support support;
-    double norm;
-    std::optional<FarWeights> far;
+    std::optional<Moments> far;
 };
 
-// Asserts equal lengths first (a Panic, before any other work).
+// Asserts equal lengths first (a Panic, before any other work). The
+// normalisation is the table's exact integral where its moments exist
+// (increasing finite radii); otherwise (radii out of order, which interp
+// reads its own way) the tanh-sinh rule's over the radii it covers.
 Table tabulated(std::span<const double> bl, std::span<const double> bf) {
     assert_eq(static_cast<long long>(bl.size()), static_cast<long long>(bf.size()));
-    const TabulatedProfile profile{bl, bf};
-    const Support support = support_of(bl);
-    const double norm = quadrature::double_exponential::integrate(
-                            [&](double r) { return (r * detail::kTwoPi) * profile(r); },
-                            support.lo, support.hi, detail::kTarget)
-                            .integral;
-    return {profile, support, norm, far_weights(bl, bf)};
+    TabulatedProfile profile{bl, bf, support_of(bl), 0.0};
+    const std::optional<Moments> far = far_weights(bl, bf);
+    if (far) {
+        profile.norm = far->raw[0] * detail::kTwoPi;
+    } else {
+        profile.norm = quadrature::double_exponential::integrate(
+                           [&](double r) { return (r * detail::kTwoPi) * profile.at(r); },
+                           profile.covered.lo, profile.covered.hi, 1e-16)
+                           .integral;
+    }
+    return {profile, far};
 }
 
 template <class Family>
@@ -113,8 +132,8 @@ std::vector<double> integrated_flux_map(Family family, std::span<const double> l
                                         double rstar, std::span<const double> bl,
                                         std::span<const double> bf) {
     const Table table = tabulated(bl, bf);
-    return integrated_magnification(family, l, re, rstar, table.profile, table.norm, table.support,
-                                    table.far ? table.far->data() : nullptr);
+    return integrated_magnification(family, l, re, rstar, table.profile,
+                                    table.far ? table.far->weight.data() : nullptr);
 }
 
 }  // namespace
