@@ -26,7 +26,7 @@ from pathlib import Path
 import mpmath as mp
 
 GL_MAX = 40
-LOG_MAX = 12
+LOG_MAX = 15
 DIGITS = 60
 DEFAULT_OUTPUT = Path(__file__).resolve().parent.parent / "src" / "numeric" / "radial_rules.hpp"
 
