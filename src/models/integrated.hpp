@@ -80,6 +80,13 @@ template <class Profile>
 double finish(const radial::Rule& rule, const double* g, const Profile& profile, double disk) {
     bool any_finite = false;
     double sum = 0.0;
+    if constexpr (requires { profile.dense_integral(rule, g, any_finite); }) {
+        if (profile.dense()) {
+            sum = profile.dense_integral(rule, g, any_finite);
+            if (!any_finite) return std::numeric_limits<double>::quiet_NaN();
+            return sum / profile.norm;
+        }
+    }
     for (std::size_t k = 0; k < rule.size(); ++k) {
         const double v = g[k] * profile(rule.r[k], rule.mu[k]);
         if (!std::isfinite(v)) continue;
@@ -98,6 +105,7 @@ double finish(const radial::Rule& rule, const double* g, const Profile& profile,
 struct Workspace {
     radial::Rule rule;
     std::vector<double> g;
+    double around[2];
 };
 inline Workspace& workspace() {
     thread_local Workspace w;
@@ -114,6 +122,14 @@ const radial::Rule& plan_for(double l, double re, double rstar, const Profile& p
     s.hi = support.hi;
     s.knots = profile.knots();
     s.vanishes_at_limb = profile.vanishes_at_limb;
+    if constexpr (requires { profile.knots_around(l, w.around); }) {
+        // A dense table: pieces end only at the knots around the lens, the
+        // others are crossed by interpolation (TabulatedProfile).
+        if (profile.dense()) {
+            s.knots = profile.knots_around(l, w.around);
+            s.interpolated = true;
+        }
+    }
     radial::plan(s, w.rule);
     w.g.resize(w.rule.size());
     return w.rule;
@@ -126,12 +142,12 @@ struct DiskFamily {};  // nested uniform disks, differentiated in the radius
 struct RingFamily {};  // rings, integrated directly
 
 // Ring family for one separation l: 2πr·A_ring(l, r) at the rule's nodes, the
-// rings' elliptic integrals four at a time (heyrovsky_rings).
+// rings four at a time (ring_magnifications).
 template <class Profile>
 double integrated_element(RingFamily, double l, double re, double rstar, const Profile& profile) {
     detail::Workspace& w = detail::workspace();
     const radial::Rule& rule = detail::plan_for(l, re, rstar, profile, w);
-    heyrovsky_rings(l, rule.r.data(), rule.size(), re, rstar, w.g.data());
+    ring_magnifications(l, rule.r.data(), rule.size(), re, rstar, w.g.data());
     for (std::size_t k = 0; k < rule.size(); ++k) w.g[k] = (rule.r[k] * detail::kTwoPi) * w.g[k];
     const double rho = rstar / re;
     const double disk = profile.uniform != 0.0 ? witt_mao_element(l, rho, rho * rho) : 0.0;
@@ -172,7 +188,7 @@ double integrated_element(DiskFamily, double l, double re, double rstar, const P
     const radial::Rule& rule = detail::plan_for(l, re, rstar, profile, work);
     // A block of nodes at a time: the disks at r and r ± h of every node
     // outside the window go to witt_mao_elements together, the rings inside it
-    // to heyrovsky_rings, so that their elliptic integrals can go four at a
+    // to ring_magnifications, so that their elliptic integrals can go four at a
     // time. Per node this is
     //   ring:  2πr·A_ring(l, r)   (within the window, or r <= far_disks)
     //   disk:  2πr·(M(r) + (r/2)·M'(r)),  M' = (M(r + h) − M(r − h))/(2h),
@@ -216,7 +232,7 @@ double integrated_element(DiskFamily, double l, double re, double rstar, const P
         }
         witt_mao_elements(disk_x, disk_rho, disk_rho2, disks, disk_value);
         for (std::size_t i = 0; i < disks; ++i) *disk_target[i] = disk_value[i];
-        heyrovsky_rings(l, ring_r, rings, re, rstar, ring_value);
+        ring_magnifications(l, ring_r, rings, re, rstar, ring_value);
         for (std::size_t i = 0; i < rings; ++i) {
             const std::size_t k = ring_at[i];
             y[k] = (r[k] * detail::kTwoPi) * ring_value[i];

@@ -58,7 +58,9 @@ double ellipse(Complex z) noexcept {
 // A piece [a, b] in θ mapped from t ∈ [0, 1]: linearly, or θ = a + d·sinh(S·t)
 // (towards a singularity beyond a), or θ = b − d·sinh(S·(1 − t)) (beyond b).
 struct Map {
-    enum Kind { linear, left, right } kind = linear;
+    using Kind = Piece::Kind;
+    static constexpr Kind linear = Piece::linear, left = Piece::left, right = Piece::right;
+    Kind kind = linear;
     double a = 0.0, b = 0.0, d = 0.0, span = 0.0;
 
     static Map make(Kind kind, double a, double b, double d) noexcept {
@@ -148,6 +150,8 @@ struct Planner {
     Rule& rule;
 
     // Piece [a, b]; log_end is −1 (a is θ_l), +1 (b is θ_l) or 0.
+    bool interpolated;
+
     void piece(double a, double b, int log_end, int depth) {
         const double end = log_end < 0 ? a : b;
         const auto skip = [&](Complex z) { return log_end != 0 && std::abs(z - end) <= 1e-15; };
@@ -188,7 +192,8 @@ struct Planner {
         // piece of 0.01 at l = 0.76, 6 leave nothing); on the long pieces of a
         // lens away from the knots it was measured to follow ρ^(−2n), down to
         // 2e-13 for the whole integral.
-        const double digits = std::max(0.0, std::log(share / kTolerance)) / 2.0 + kMargin;
+        const double digits = (std::max(0.0, std::log(share / kTolerance)) / 2.0 + kMargin) *
+                              (interpolated && log_end == 0 ? 2.0 : 1.0);
         const double far = (2.0 * kEntire) / (b - a);
         const double rho_entire = far + std::sqrt(far * far + 1.0);
         const auto nodes_for = [&](double r) {
@@ -209,6 +214,7 @@ struct Planner {
         const std::size_t n = std::min(most, static_cast<std::size_t>(wanted));
         const auto& table = log_end != 0 ? rules::GAUSS_LOG.data() : rules::GAUSS_LEGENDRE.data();
         const std::size_t first = log_end != 0 ? rules::GAUSS_LOG_START[n - 1] : rules::GAUSS_LEGENDRE_START[n - 1];
+        rule.pieces.push_back({rule.size(), n, log_end, best.kind, best.a, best.b, best.d, best.span});
         for (std::size_t i = 0; i < n; ++i) {
             // The log rule has its singular end at t = 0: mirrored for a piece
             // whose b is θ_l.
@@ -221,25 +227,37 @@ struct Planner {
             rule.r.push_back(r);
             rule.mu.push_back(mu);
             rule.w.push_back((node.w * slope) * mu);
+            rule.t.push_back(t);
         }
     }
 };
 
 }  // namespace
 
+double parameter(const Piece& p, double theta) noexcept {
+    if (p.kind == Piece::linear) return (theta - p.a) / p.span;
+    if (p.kind == Piece::left) return std::asinh((theta - p.a) / p.d) / p.span;
+    return 1.0 - std::asinh((p.b - theta) / p.d) / p.span;
+}
+
 void plan(const Structure& s, Rule& rule) {
     rule.r.clear();
     rule.mu.clear();
     rule.w.clear();
+    rule.t.clear();
+    rule.pieces.clear();
     rule.r.reserve(64);
     rule.mu.reserve(64);
     rule.w.reserve(64);
+    rule.t.reserve(64);
     const double a = std::asin(s.lo);
     const double b = s.hi >= 1.0 ? kHalfPi : std::asin(s.hi);
     if (!std::isfinite(s.l) || !(s.c >= 0.0) || !(s.c <= std::numeric_limits<double>::max())) {
         // No structure to follow: the values are NaN or the lens absent.
         const std::size_t n = 16, first = rules::GAUSS_LEGENDRE_START[n - 1];
+        rule.pieces.push_back({0, n, 0, Piece::linear, a, b, 0.0, b - a});
         for (std::size_t i = 0; i < n; ++i) {
+            rule.t.push_back(rules::GAUSS_LEGENDRE[first + i].x);
             const double theta = a + (b - a) * rules::GAUSS_LEGENDRE[first + i].x;
             const double mu = std::cos(theta);
             rule.r.push_back(std::sin(theta));
@@ -263,7 +281,7 @@ void plan(const Structure& s, Rule& rule) {
     for (std::size_t i = 0; i + 1 < cuts.size(); ++i) {
         total += weight(cuts[i], cuts[i + 1], s.l, s.c, s.vanishes_at_limb);
     }
-    Planner planner{sing, s.l, s.c, total, s.vanishes_at_limb, rule};
+    Planner planner{sing, s.l, s.c, total, s.vanishes_at_limb, rule, s.interpolated};
     for (std::size_t i = 0; i + 1 < cuts.size(); ++i) {
         const int log_end = has_log && cuts[i] == theta_l ? -1 : has_log && cuts[i + 1] == theta_l ? 1 : 0;
         planner.piece(cuts[i], cuts[i + 1], log_end, 0);

@@ -41,13 +41,33 @@ struct Structure {
     // The integrand vanishes like μ at the limb (the μ part of a law in μ):
     // pieces near the limb then weigh less and take fewer nodes.
     bool vanishes_at_limb = false;
+    // The caller interpolates the integrand on each piece that does not end at
+    // r = l (instead of only summing it), whose error falls like ρ^(−n), not
+    // ρ^(−2n): those pieces take twice the nodes.
+    bool interpolated = false;
 };
+
+// One piece of a rule: nodes first .. first + count − 1, on [a, b] in θ, at
+// t ∈ [0, 1] of its map (t[i] below): θ = a + (b − a)·t (linear),
+// a + d·sinh(span·t) (left) or b − d·sinh(span·(1 − t)) (right). log_end is
+// −1 or +1 where a or b is θ_l (a logarithmic rule), else 0.
+struct Piece {
+    std::size_t first, count;
+    int log_end;
+    enum Kind { linear, left, right } kind;
+    double a, b, d, span;
+};
+
+// t of the piece's map at θ ∈ [a, b].
+double parameter(const Piece& piece, double theta) noexcept;
 
 // The nodes (r[i], with μ[i] = √(1 − r[i]²) taken as cos θ, accurate near the
 // limb) and weights w[i] such that Σ w[i]·f(r[i]) ≈ ∫_lo^hi f(r) dr. The
-// nodes lie strictly inside their pieces (never at r = l or at a knot).
+// nodes lie strictly inside their pieces (never at r = l or at a knot); t[i]
+// is node i's parameter in its piece.
 struct Rule {
-    std::vector<double> r, mu, w;
+    std::vector<double> r, mu, w, t;
+    std::vector<Piece> pieces;
     std::size_t size() const noexcept { return r.size(); }
 };
 
