@@ -237,11 +237,12 @@ void carlson_zero(CarlsonZeroLanes& lanes) noexcept {
     lanes.ok_rj = ok_rj;
 }
 
-void cel(CelLanes& lanes) noexcept {
+// Eight cels from the arrays at `at`.
+void cel8(const double* kc, const double* p, const double* a, const double* b, double* value) noexcept {
     const auto load = [](const double* v) { return V8(V4(_mm256_loadu_pd(v)), V4(_mm256_loadu_pd(v + 4))); };
-    const V8 value = cel_positive(load(lanes.kc), load(lanes.p), load(lanes.a), load(lanes.b), M8{M4(true), M4(true)});
-    _mm256_storeu_pd(lanes.value, value.lo.v);
-    _mm256_storeu_pd(lanes.value + 4, value.hi.v);
+    const V8 out = cel_positive(load(kc), load(p), load(a), load(b), M8{M4(true), M4(true)});
+    _mm256_storeu_pd(value, out.lo.v);
+    _mm256_storeu_pd(value + 4, out.hi.v);
 }
 
 }  // namespace
@@ -265,14 +266,29 @@ CarlsonZeroKernel carlson_zero_kernel() noexcept {
     return nullptr;
 }
 
-void cel_lanes(CelLanes& lanes) noexcept {
+void cel_lanes(const double* kc, const double* p, const double* a, const double* b, double* value,
+               std::size_t count) noexcept {
 #ifdef ZORVANE_HAVE_AVX2_KERNELS
     if (kernel_set() == KernelSet::avx2) {
-        avx2::cel(lanes);
+        std::size_t i = 0;
+        for (; i + 8 <= count; i += 8) avx2::cel8(kc + i, p + i, a + i, b + i, value + i);
+        if (i < count) {
+            // The last few, padded with harmless lanes.
+            double tail[4][8], out[8];
+            for (std::size_t j = 0; j < 8; ++j) {
+                const bool in = i + j < count;
+                tail[0][j] = in ? kc[i + j] : 1.0;
+                tail[1][j] = in ? p[i + j] : 1.0;
+                tail[2][j] = in ? a[i + j] : 1.0;
+                tail[3][j] = in ? b[i + j] : 1.0;
+            }
+            avx2::cel8(tail[0], tail[1], tail[2], tail[3], out);
+            for (std::size_t j = 0; i + j < count; ++j) value[i + j] = out[j];
+        }
         return;
     }
 #endif
-    for (int i = 0; i < ellip::CelLanes::kLanes; ++i) lanes.value[i] = cel(lanes.kc[i], lanes.p[i], lanes.a[i], lanes.b[i]);
+    for (std::size_t i = 0; i < count; ++i) value[i] = cel(kc[i], p[i], a[i], b[i]);
 }
 
 }  // namespace zorvane::ellip

@@ -9,6 +9,8 @@
 // and Π take an AGM and a duplication. A NaN argument gives NaN.
 #pragma once
 
+#include <cstddef>
+
 #include "ellip/carlson_lanes.hpp"
 
 namespace zorvane::ellip {
@@ -17,14 +19,10 @@ inline double cel(double kc, double p, double a, double b) noexcept {
     return generic::cel_positive(kc, p, a, b, true);
 }
 
-// Eight cels at a time: value[i] = cel(kc[i], p[i], a[i], b[i]), bit for bit,
-// with the four-lane kernels where the kernel set has them (common/kernels.hpp),
+// value[i] = cel(kc[i], p[i], a[i], b[i]) for i < count, bit for bit, with
+// the four-lane kernels where the kernel set has them (common/kernels.hpp),
 // two packs side by side.
-struct CelLanes {
-    static constexpr int kLanes = 8;
-    double kc[kLanes], p[kLanes], a[kLanes], b[kLanes];
-    double value[kLanes];
-};
-void cel_lanes(CelLanes& lanes) noexcept;
+void cel_lanes(const double* kc, const double* p, const double* a, const double* b, double* value,
+               std::size_t count) noexcept;
 
 }  // namespace zorvane::ellip

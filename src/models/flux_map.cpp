@@ -6,6 +6,7 @@
 #include <numbers>
 #include <optional>
 #include <span>
+#include <vector>
 
 #include "common/panic.hpp"
 #include "models/heyrovsky.hpp"
@@ -22,34 +23,102 @@ namespace {
 // From this many radii on, a table (with increasing radii) is dense: the
 // rule's pieces end only at the two knots around the lens, and across the
 // others the ring integrand is interpolated on each piece and integrated
-// exactly against every linear segment. Cut at every knot, each segment would
-// need its own few nodes (some 1000 rings for 400 knots); crossed, the pieces
-// need twice the nodes of the fixed law and the knots cost one arcsine and two
-// Legendre sums each.
+// exactly against every linear segment. Cut at every knot, each segment
+// would need its own few nodes (some 1000 rings for 400 knots); crossed, the
+// pieces need twice the nodes of a smooth profile, and each knot costs the
+// two antiderivatives of the piece's interpolants there.
 constexpr std::size_t kDenseKnots = 24;
 
-// Legendre sums at x ∈ [−1, 1] of a piece's two expansions: the
-// antiderivatives (1/2)·∫₋₁ˣ Σ cₖPₖ, with ∫₋₁ˣ P₀ = x + 1 and
-// ∫₋₁ˣ Pₖ = (Pₖ₊₁ − Pₖ₋₁)/(2k + 1).
-void antiderivatives(const double* c0, const double* c1, std::size_t n, double x, double& f0,
-                     double& f1) noexcept {
-    double p_prev = 1.0, p = x;  // P₀, P₁
-    double s0 = c0[0] * (x + 1.0), s1 = c1[0] * (x + 1.0);
-    for (std::size_t k = 1; k < n; ++k) {
-        const double kk = static_cast<double>(k);
-        const double p_next = ((2.0 * kk + 1.0) * x * p - kk * p_prev) / (kk + 1.0);
-        const double q = (p_next - p_prev) / (2.0 * kk + 1.0);
-        s0 = s0 + c0[k] * q;
-        s1 = s1 + c1[k] * q;
-        p_prev = p;
-        p = p_next;
+constexpr std::size_t kMostNodes = quadrature::radial_rules::GAUSS_LEGENDRE_MAX;
+
+// The Legendre three-term recurrence P_{k+1} = (A_k·x)·P_k + B_k·P_{k−1},
+// A_k = (2k + 1)/(k + 1), B_k = −k/(k + 1), for k up to the most nodes.
+struct Recurrence {
+    double a[kMostNodes + 2], b[kMostNodes + 2];
+    constexpr Recurrence() : a(), b() {
+        for (std::size_t k = 0; k < kMostNodes + 2; ++k) {
+            a[k] = (2.0 * k + 1.0) / (k + 1.0);
+            b[k] = -static_cast<double>(k) / (k + 1.0);
+        }
     }
-    f0 = 0.5 * s0;
-    f1 = 0.5 * s1;
+};
+constexpr Recurrence kLegendre{};
+
+// The interpolants of one piece of the rule, of h = g·dr/dt and of h·r in the
+// piece's parameter t (x = 2t − 1), as Legendre series of their
+// antiderivatives F(x) = (1/2)·∫₋₁ˣ (so F(−1) = 0 and F(1) is the piece's
+// integral): e[j] for j <= n, from the Gauss coefficients
+// c_k = (2k + 1)·Σᵢ Wᵢ·hᵢ·P_k(xᵢ) through ∫₋₁ˣ P_k = (P_{k+1} − P_{k−1})/(2k + 1).
+struct PieceSeries {
+    std::size_t terms;
+    double e0[kMostNodes + 1], e1[kMostNodes + 1];
+};
+
+// v[i] = Wᵢ·hᵢ (the rule's weight times g), vr[i] = v[i]·r[i], x[i] the
+// nodes in [−1, 1]; n <= kMostNodes.
+void piece_series(const double* v, const double* vr, const double* x, std::size_t n, PieceSeries& out) noexcept {
+    double c0[kMostNodes + 2] = {}, c1[kMostNodes + 2] = {};
+    double prev[kMostNodes], cur[kMostNodes];
+    for (std::size_t i = 0; i < n; ++i) {
+        prev[i] = 1.0;
+        cur[i] = x[i];
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        c0[0] = c0[0] + v[i];
+        c1[0] = c1[0] + vr[i];
+    }
+    for (std::size_t k = 1; k < n; ++k) {
+        double s0 = 0.0, s1 = 0.0;
+        for (std::size_t i = 0; i < n; ++i) {
+            s0 = s0 + v[i] * cur[i];
+            s1 = s1 + vr[i] * cur[i];
+            const double next = (kLegendre.a[k] * x[i]) * cur[i] + kLegendre.b[k] * prev[i];
+            prev[i] = cur[i];
+            cur[i] = next;
+        }
+        c0[k] = s0 * (2.0 * k + 1.0);
+        c1[k] = s1 * (2.0 * k + 1.0);
+    }
+    // (1/2)·[c₀·(P₀ + P₁) + Σ_{k>=1} c_k·(P_{k+1} − P_{k−1})/(2k + 1)].
+    out.terms = n + 1;
+    for (std::size_t j = 0; j <= n; ++j) {
+        const double from_below0 = j == 0 ? c0[0] : c0[j - 1] / (2.0 * j - 1.0);
+        const double from_below1 = j == 0 ? c1[0] : c1[j - 1] / (2.0 * j - 1.0);
+        out.e0[j] = 0.5 * (from_below0 - c0[j + 1] / (2.0 * j + 3.0));
+        out.e1[j] = 0.5 * (from_below1 - c1[j + 1] / (2.0 * j + 3.0));
+    }
+}
+
+// Both antiderivatives at the points x[m], m < count, by Clenshaw's sums
+// (all points side by side).
+void antiderivatives(const PieceSeries& s, const double* x, std::size_t count, double* f0, double* f1) noexcept {
+    constexpr std::size_t kChunk = 64;
+    for (std::size_t first = 0; first < count; first += kChunk) {
+        const std::size_t m = std::min(kChunk, count - first);
+        double b0[kChunk], b1[kChunk], c0[kChunk], c1[kChunk];  // b_{j+1}, b_{j+2}
+        for (std::size_t q = 0; q < m; ++q) b0[q] = b1[q] = c0[q] = c1[q] = 0.0;
+        for (std::size_t j = s.terms; j-- > 0;) {
+            const double a = kLegendre.a[j], b = kLegendre.b[j + 1];
+            for (std::size_t q = 0; q < m; ++q) {
+                const double ax = a * x[first + q];
+                const double n0 = s.e0[j] + ax * b0[q] + b * c0[q];
+                const double n1 = s.e1[j] + ax * b1[q] + b * c1[q];
+                c0[q] = b0[q];
+                c1[q] = b1[q];
+                b0[q] = n0;
+                b1[q] = n1;
+            }
+        }
+        for (std::size_t q = 0; q < m; ++q) {
+            f0[first + q] = b0[q];
+            f1[first + q] = b1[q];
+        }
+    }
 }
 
 // The table as a profile for integrated_element: no uniform part, kinks at
-// its radii.
+// its radii. For a dense table `angle` holds asin of the radii in [0, 1] and
+// `intercept`, `slope` each segment's line P = intercept + slope·r.
 struct TabulatedProfile {
     static constexpr double uniform = 0.0;
     static constexpr bool vanishes_at_limb = false;
@@ -58,6 +127,7 @@ struct TabulatedProfile {
     Support covered;
     double norm;
     bool sorted;
+    std::span<const double> angle, intercept, slope;
     double operator()(double r, double /*mu*/) const noexcept { return at(r); }
     double at(double r) const noexcept {
         return interp::interp(radius, brightness, r, interp::ExtrapolationMode::Fixed(0.0));
@@ -66,27 +136,28 @@ struct TabulatedProfile {
     std::span<const double> knots() const noexcept { return radius; }
     bool dense() const noexcept { return sorted && radius.size() >= kDenseKnots; }
 
-    // The knots on either side of l (none, one or two), into `out`.
+    // The nearest knots strictly below and above l (none, one or two), into
+    // `out`: the segment or the two segments that hold the lens.
     std::span<const double> knots_around(double l, double* out) const noexcept {
-        const auto above = std::upper_bound(radius.begin(), radius.end(), l);
+        const auto below = std::lower_bound(radius.begin(), radius.end(), l);
+        const auto above = std::upper_bound(below, radius.end(), l);
         std::size_t k = 0;
-        if (above != radius.begin()) out[k++] = *(above - 1);
+        if (below != radius.begin()) out[k++] = *(below - 1);
         if (above != radius.end()) out[k++] = *above;
         return {out, k};
     }
 
     // Σ over the rule of the dense form. A piece at r = l lies within one
-    // segment, where P is linear: its nodes as they are. Any other piece: the
-    // Legendre expansions in its t of h = g·dr/dt and h·r, from its n Gauss
-    // nodes (cₖ = (2k + 1)·Σ wᵢgᵢPₖ(xᵢ), x = 2t − 1, the interpolating
-    // polynomials of degree n − 1), integrated exactly against each segment,
-    // P = p0 + p1·r, through their antiderivatives at the knots.
+    // segment, where P is linear: its nodes as they are. Any other piece: its
+    // interpolants (PieceSeries) integrated exactly against each segment it
+    // crosses, through their antiderivatives at the knots inside it.
     double dense_integral(const radial::Rule& rule, const double* g, bool& any_finite) const {
-        constexpr std::size_t kMost = quadrature::radial_rules::GAUSS_LEGENDRE_MAX;
+        thread_local std::vector<double> x, f0, f1;
         double sum = 0.0;
         for (const radial::Piece& piece : rule.pieces) {
-            if (piece.log_end != 0 || piece.count > kMost) {
-                for (std::size_t i = piece.first; i < piece.first + piece.count; ++i) {
+            const std::size_t n = piece.count;
+            if (piece.log_end != 0 || n > kMostNodes) {
+                for (std::size_t i = piece.first; i < piece.first + n; ++i) {
                     const double v = g[i] * at(rule.r[i]);
                     if (!std::isfinite(v)) continue;
                     any_finite = true;
@@ -94,56 +165,46 @@ struct TabulatedProfile {
                 }
                 continue;
             }
-            double c0[kMost] = {}, c1[kMost] = {};
-            const std::size_t n = piece.count;
-            for (std::size_t i = piece.first; i < piece.first + n; ++i) {
-                const double v = rule.w[i] * g[i];
-                if (!std::isfinite(v)) continue;
-                any_finite = true;
-                const double x = 2.0 * rule.t[i] - 1.0;
-                const double vr = v * rule.r[i];
-                double p_prev = 1.0, p = x;
-                c0[0] = c0[0] + v;
-                c1[0] = c1[0] + vr;
-                for (std::size_t k = 1; k < n; ++k) {
-                    c0[k] = c0[k] + v * p;
-                    c1[k] = c1[k] + vr * p;
-                    const double kk = static_cast<double>(k);
-                    const double p_next = ((2.0 * kk + 1.0) * x * p - kk * p_prev) / (kk + 1.0);
-                    p_prev = p;
-                    p = p_next;
-                }
+            double v[kMostNodes], vr[kMostNodes], xs[kMostNodes];
+            for (std::size_t i = 0; i < n; ++i) {
+                const std::size_t k = piece.first + i;
+                const double value = rule.w[k] * g[k];
+                const bool finite = std::isfinite(value);
+                any_finite = any_finite || finite;
+                v[i] = finite ? value : 0.0;
+                vr[i] = v[i] * rule.r[k];
+                xs[i] = 2.0 * rule.t[k] - 1.0;
             }
-            for (std::size_t k = 0; k < n; ++k) {
-                c0[k] = c0[k] * (2.0 * static_cast<double>(k) + 1.0);
-                c1[k] = c1[k] * (2.0 * static_cast<double>(k) + 1.0);
+            PieceSeries series;
+            piece_series(v, vr, xs, n, series);
+            // The knots strictly inside the piece, in θ, and the segment that
+            // holds the piece's start.
+            const auto first = std::upper_bound(angle.begin(), angle.end(), piece.a);
+            const auto last = std::lower_bound(first, angle.end(), piece.b);
+            const std::size_t inside = static_cast<std::size_t>(last - first);
+            x.resize(inside + 1);
+            f0.resize(inside + 1);
+            f1.resize(inside + 1);
+            for (std::size_t q = 0; q < inside; ++q) x[q] = 2.0 * radial::parameter(piece, first[q]) - 1.0;
+            antiderivatives(series, x.data(), inside, f0.data(), f1.data());
+            // F(1) of each: the piece's integrals Σ v and Σ v·r.
+            double total0 = 0.0, total1 = 0.0;
+            for (std::size_t i = 0; i < n; ++i) {
+                total0 = total0 + v[i];
+                total1 = total1 + vr[i];
             }
-            // The segments across the piece, from r(a) to r(b).
-            const double ra = std::sin(piece.a);
-            const double rb = piece.b >= std::numbers::pi / 2.0 ? 1.0 : std::sin(piece.b);
-            auto knot = std::upper_bound(radius.begin(), radius.end(), ra);
-            double f0 = 0.0, f1 = 0.0;  // antiderivatives at the segment's start
-            while (true) {
-                const bool last = knot == radius.end() || !(*knot < rb);
-                double g0, g1;
-                if (last) {
-                    g0 = c0[0];
-                    g1 = c1[0];
-                } else {
-                    const double x = 2.0 * radial::parameter(piece, std::asin(*knot)) - 1.0;
-                    antiderivatives(c0, c1, n, x, g0, g1);
+            f0[inside] = total0;
+            f1[inside] = total1;
+            // Segment j (from knot j to j + 1) holds the piece from its start
+            // (or knot q − 1) to knot q; j < 0 or past the last knot: P = 0.
+            std::size_t j = static_cast<std::size_t>(first - angle.begin());
+            double below0 = 0.0, below1 = 0.0;
+            for (std::size_t q = 0; q <= inside; ++q, ++j) {
+                if (j >= 1 && j < radius.size()) {
+                    sum = sum + (intercept[j - 1] * (f0[q] - below0) + slope[j - 1] * (f1[q] - below1));
                 }
-                // The segment [radius[j], radius[j + 1]] that holds it.
-                const std::size_t j = static_cast<std::size_t>(knot - radius.begin()) - 1;
-                if (knot != radius.begin() && j + 1 < radius.size()) {
-                    const double slope = (brightness[j + 1] - brightness[j]) / (radius[j + 1] - radius[j]);
-                    const double p0 = brightness[j] - slope * radius[j];
-                    sum = sum + (p0 * (g0 - f0) + slope * (g1 - f1));
-                }
-                if (last) break;
-                f0 = g0;
-                f1 = g1;
-                ++knot;
+                below0 = f0[q];
+                below1 = f1[q];
             }
         }
         return sum;
@@ -218,10 +279,18 @@ std::optional<Moments> far_weights(std::span<const double> bl, std::span<const d
     return Moments{raw, weight};
 }
 
-// The table as a profile, with its series weights.
+// The table as a profile, with its series weights and, for a dense table,
+// the knots' angles and the segments' lines (bound into the profile by
+// bind(), once the table has its place).
 struct Table {
     TabulatedProfile profile;
     std::optional<Moments> far;
+    std::vector<double> angle, intercept, slope;
+    void bind() noexcept {
+        profile.angle = angle;
+        profile.intercept = intercept;
+        profile.slope = slope;
+    }
 };
 
 // Asserts equal lengths first (a Panic, before any other work). The
@@ -231,7 +300,8 @@ struct Table {
 Table tabulated(std::span<const double> bl, std::span<const double> bf) {
     assert_eq(static_cast<long long>(bl.size()), static_cast<long long>(bf.size()));
     const std::optional<Moments> far = far_weights(bl, bf);
-    TabulatedProfile profile{bl, bf, support_of(bl), 0.0, far.has_value() && bl.size() > 1};
+    Table table{{bl, bf, support_of(bl), 0.0, far.has_value() && bl.size() > 1, {}, {}, {}}, far, {}, {}, {}};
+    TabulatedProfile& profile = table.profile;
     if (far) {
         profile.norm = far->raw[0] * detail::kTwoPi;
     } else {
@@ -240,14 +310,23 @@ Table tabulated(std::span<const double> bl, std::span<const double> bf) {
                            profile.covered.lo, profile.covered.hi, 1e-16)
                            .integral;
     }
-    return {profile, far};
+    if (profile.dense()) {
+        for (const double r : bl) table.angle.push_back(std::asin(std::clamp(r, -1.0, 1.0)));
+        for (std::size_t j = 0; j + 1 < bl.size(); ++j) {
+            const double s = (bf[j + 1] - bf[j]) / (bl[j + 1] - bl[j]);
+            table.slope.push_back(s);
+            table.intercept.push_back(bf[j] - s * bl[j]);
+        }
+    }
+    return table;
 }
 
 template <class Family>
 std::vector<double> integrated_flux_map(Family family, std::span<const double> l, double re,
                                         double rstar, std::span<const double> bl,
                                         std::span<const double> bf) {
-    const Table table = tabulated(bl, bf);
+    Table table = tabulated(bl, bf);
+    table.bind();
     return integrated_magnification(family, l, re, rstar, table.profile,
                                     table.far ? table.far->weight.data() : nullptr);
 }

@@ -285,12 +285,11 @@ void ring_magnifications(double l, const double* r, std::size_t count, double re
     const double g = c * c;
     const bool plain_lens = l > 0.0 && g > 0.0 && g < kZoneHigh;
     // A block of rings at a time: first the plain ones are picked out, then
-    // their parameters formed side by side (a loop the compiler can
-    // vectorise), then the cels taken eight at a time.
-    constexpr std::size_t kBlock = 64, kLanes = ellip::CelLanes::kLanes;
-    double radius[kBlock], scale[kBlock];
+    // their parameters formed side by side (a loop the compiler vectorises),
+    // then the cels taken eight at a time.
+    constexpr std::size_t kBlock = 64;
+    double radius[kBlock], kc[kBlock], p[kBlock], a[kBlock], b[kBlock], scale[kBlock], value[kBlock];
     std::size_t at[kBlock];
-    ellip::CelLanes lanes[kBlock / kLanes];
     for (std::size_t first = 0; first < count; first += kBlock) {
         const std::size_t end = std::min(count, first + kBlock);
         std::size_t n = 0;
@@ -305,27 +304,20 @@ void ring_magnifications(double l, const double* r, std::size_t count, double re
             }
         }
         for (std::size_t k = 0; k < n; ++k) {
-            ellip::CelLanes& lane = lanes[k / kLanes];
-            const std::size_t j = k % kLanes;
             const double delta = radius[k] - l;
             const double s = l + radius[k];
             const double d = delta * delta;
             const double big_d = d + g * 4.0;
             const double q = delta / s;
-            const double p = q * q;
-            lane.kc[j] = std::sqrt(p * ((s * s + g * 4.0) / big_d));
-            lane.p[j] = p;
-            lane.a[j] = (g + g) + d;
-            lane.b[j] = (g + g) * p + d;
+            const double pk = q * q;
+            kc[k] = std::sqrt(pk * ((s * s + g * 4.0) / big_d));
+            p[k] = pk;
+            a[k] = (g + g) + d;
+            b[k] = (g + g) * pk + d;
             scale[k] = (4.0 / (s * std::sqrt(big_d))) / kTwoPi;
         }
-        for (std::size_t k = n; k % kLanes != 0; ++k) {
-            ellip::CelLanes& lane = lanes[k / kLanes];
-            const std::size_t j = k % kLanes;
-            lane.kc[j] = lane.p[j] = lane.a[j] = lane.b[j] = 1.0;
-        }
-        for (std::size_t k = 0; k < n; k += kLanes) ellip::cel_lanes(lanes[k / kLanes]);
-        for (std::size_t k = 0; k < n; ++k) out[at[k]] = scale[k] * lanes[k / kLanes].value[k % kLanes];
+        ellip::cel_lanes(kc, p, a, b, value, n);
+        for (std::size_t k = 0; k < n; ++k) out[at[k]] = scale[k] * value[k];
     }
 }
 

@@ -18,12 +18,12 @@
 // lens near the centre or the limb); and r = sin θ, in which a law in
 // μ = √(1 − r²) is smooth up to the limb.
 //
-// A profile may hold a uniform part U (P = U + the rest): its share
-// U·∫₀¹ 2πr·A_ring dr = U·π·A_disk(l) is the uniform-disk closed form of
-// witt_mao.hpp, exact, and only the rest goes through the quadrature. The
-// fixed law 0.4 + 0.6·μ does this in both families; the rest, 0.6·μ, vanishes
-// at the limb, where the ring through a lens near the limb is hardest to
-// integrate.
+// A profile may hold a uniform part U (P = U + the rest). In the disk family
+// its share U·∫₀¹ 2πr·A_ring dr = U·π·A_disk(l) is the uniform-disk closed
+// form of witt_mao.hpp, exact, and only the rest goes through the
+// quadrature: for the fixed law 0.4 + 0.6·μ the rest, 0.6·μ, vanishes at the
+// limb, where the ring through a lens near the limb is hardest to integrate.
+// The ring family integrates the whole profile by its rings.
 //
 // An element whose integrand has no finite value at any node (a NaN separation,
 // NaN or infinite scales) is NaN: a magnification of 0 never stands in for a
@@ -141,22 +141,46 @@ const radial::Rule& plan_for(double l, double re, double rstar, const Profile& p
 struct DiskFamily {};  // nested uniform disks, differentiated in the radius
 struct RingFamily {};  // rings, integrated directly
 
+namespace detail {
+
+// A profile with its uniform part taken back into the rest: the ring family
+// integrates the whole profile ring by ring, so that its route does not lean
+// on the disk closed form (only the disk family takes the uniform part that
+// way). Costs nothing for a lens away from the limb, a few nodes near it.
+template <class Profile>
+struct Whole {
+    const Profile& part;
+    static constexpr double uniform = 0.0;
+    static constexpr bool vanishes_at_limb = false;
+    double norm;
+    double operator()(double r, double mu) const noexcept { return Profile::uniform + part(r, mu); }
+    Support support() const noexcept { return part.support(); }
+    std::span<const double> knots() const noexcept { return part.knots(); }
+};
+
+}  // namespace detail
+
 // Ring family for one separation l: 2πr·A_ring(l, r) at the rule's nodes, the
 // rings four at a time (ring_magnifications).
 template <class Profile>
-double integrated_element(RingFamily, double l, double re, double rstar, const Profile& profile) {
+double integrated_element(RingFamily family, double l, double re, double rstar, const Profile& profile) {
+    if constexpr (Profile::uniform != 0.0) {
+        return integrated_element(family, l, re, rstar, detail::Whole<Profile>{profile, profile.norm});
+    }
     detail::Workspace& w = detail::workspace();
     const radial::Rule& rule = detail::plan_for(l, re, rstar, profile, w);
     ring_magnifications(l, rule.r.data(), rule.size(), re, rstar, w.g.data());
     for (std::size_t k = 0; k < rule.size(); ++k) w.g[k] = (rule.r[k] * detail::kTwoPi) * w.g[k];
-    const double rho = rstar / re;
-    const double disk = profile.uniform != 0.0 ? witt_mao_element(l, rho, rho * rho) : 0.0;
-    return detail::finish(rule, w.g.data(), profile, disk);
+    return detail::finish(rule, w.g.data(), profile, 0.0);
 }
 
 // Within this distance of the lens (in source radii) the disk family takes the
 // ring integrand; see below.
 inline constexpr double kDiskRingWindow = 0.05;
+
+// Within this distance of the lens the disk family's difference step shrinks
+// as (d/kDiskStepReach)^(2/3), d = |r − l|; see below.
+inline constexpr double kDiskStepReach = 0.5;
 
 // Disk family for one separation l.
 //
@@ -167,7 +191,12 @@ inline constexpr double kDiskRingWindow = 0.05;
 // h = (r + 1)·CBRT_EPS errs by about h²·M'''/6, of order h²/(r − l)², which
 // nodes graded towards r = l would meet in full; within kDiskRingWindow of
 // the lens the integrand is therefore taken in its exact form, the ring
-// magnification.
+// magnification. Beyond it the step shrinks towards the lens: the rounding of
+// the two disks adds about δ·M/h (δ ≈ 1e-15 their relative error), so the sum
+// h²/d² + δ/h is least for h ∝ d^(2/3). With the step of a plain central
+// difference all the way in, the source's centre was off by 1e-9; with it
+// shrunk as (d/kDiskStepReach)^(2/3), no zone of the fixed law is above 2e-10
+// and no flux map above 3.2e-10 (the centre).
 //
 // A disk of radius r ≤ l/series::kFar lies far from the lens, and M is then its
 // mean-value series, whose r-derivative is known term by term:
@@ -226,7 +255,8 @@ double integrated_element(DiskFamily, double l, double re, double rstar, const P
                 continue;
             }
             disk(r[k], &m[k]);
-            h[k] = difference::central_step(r[k]);
+            const double near = std::fabs(r[k] - l) / kDiskStepReach;
+            h[k] = difference::central_step(r[k], numdiff::constants::CBRT_EPS * std::min(1.0, std::cbrt(near * near)));
             disk(r[k] + h[k], &plus[k]);
             disk(r[k] - h[k], &minus[k]);
         }
