@@ -65,8 +65,9 @@ def witt_mao_magnification(l: _RealSequence, re: _Real, rstar: _Real) -> list[fl
 
     An element has NaN where the magnification has no value: a NaN, infinite or
     negative separation, and every element when ``re`` or ``rstar`` is 0 or
-    NaN. Within 1e-5 of the limb (|l - 1| < 1e-5) the exact limb value is
-    returned.
+    NaN. Every separation keeps its own value however close it is to the
+    limb; the closed limb value is returned for l = 1 exactly. The measured
+    accuracy is in the README's accuracy table.
 
     Raises
     ------
@@ -97,9 +98,10 @@ def integrated_witt_mao_magnification(l: _RealSequence, re: _Real, rstar: _Real)
     list[float]
         One magnification per element of ``l``, in order; NaN for an element
         that has no finite value (NaN, infinite or negative separation, ``re``
-        or ``rstar`` 0 or NaN). Agrees with ``integrated_heyrovsky_magnification``
-        to about 2e-5 for l < 1.01 and 1e-8 beyond; that function is more
-        accurate and about 3 times faster.
+        or ``rstar`` 0 or NaN). The same quantity as
+        ``integrated_heyrovsky_magnification`` by an independent route; that
+        function is the more accurate and the faster one (the README's accuracy
+        and speed tables give the measured figures).
 
     Raises
     ------
