@@ -119,6 +119,21 @@ bool is_far(double x, double rho) noexcept {
 double far_element(double x, double rho) noexcept {
     return series::mean_value(x * rho, 1.0 / (x * x), series::DISK_WEIGHT, series::terms_for(x));
 }
+
+// Sources at the ends of the range, where the closed form's products (s·rho²,
+// about rho³) under- or overflow.
+//  - Below kTinySource Einstein radii the lens sees A(u) = 1/u to the last
+//    digit over the whole source: A·rho is a function of x and rho² whose
+//    dependence on rho² is below 1e-150 there, so A(x, rho) is
+//    A(x, kTinySource)·kTinySource/rho, the first product exact.
+//  - From kHugeSource on, A − 1 is about 2/rho² ≤ 1e-38: A is 1 to the last bit.
+constexpr double kTinySource = 0x1p-256;
+constexpr double kHugeSource = 0x1p64;
+
+bool is_extreme(double rho) noexcept {
+    return (rho > 0.0 && rho < kTinySource) ||
+           (rho >= kHugeSource && rho <= std::numeric_limits<double>::max());
+}
 }  // namespace
 
 // Witt & Mao (1994, ApJ 430, 505): with u the separation and rho the
@@ -137,6 +152,10 @@ double witt_mao_element(double x, double rho, double rho2) noexcept {
     // product with rho underflows to −0 would otherwise pass as the centre.)
     if (!(x >= 0.0)) return kNaN;
     if (is_far(x, rho)) return far_element(x, rho);
+    if (is_extreme(rho) && x <= std::numeric_limits<double>::max()) {
+        if (rho >= kHugeSource) return 1.0;
+        return (witt_mao_element(x, kTinySource, kTinySource * kTinySource) * kTinySource) / rho;
+    }
     if (std::fabs(x - 1.0) < kLimbZone && rho > 0.0 && rho <= std::numeric_limits<double>::max()) {
         if (x == 1.0) return limb_value(rho, rho2);
         return near_limb_element(x, rho, rho2);
@@ -208,7 +227,7 @@ void witt_mao_block(ellip::CarlsonZeroKernel kernel, const double* x, const doub
         // itself, and sources without a finite positive size: element by
         // element.
         if (!(xi >= 0.0) || xi >= series::kFar || xi == 1.0 ||
-            !(rho > 0.0 && rho <= std::numeric_limits<double>::max())) {
+            !(rho > 0.0 && rho <= std::numeric_limits<double>::max()) || is_extreme(rho)) {
             out[i] = witt_mao_element(xi, rho, rho2);
             continue;
         }

@@ -103,8 +103,9 @@ def disk_closed_form(x, re, rstar, dps=40):
 def _disk_closed_form(u, a):
     """Uniform disk of radius a at separation u (mpf, at the current precision)."""
     if u == a:
+        # pi/2 + asin((a² - 1)/(a² + 1)) = 2 atan(a), which does not cancel for small a
         r2 = a * a
-        return (2 / a + (1 + r2) / r2 * (mp.pi / 2 + mp.asin((r2 - 1) / (r2 + 1)))) / mp.pi
+        return (2 / a + (1 + r2) / r2 * 2 * mp.atan(a)) / mp.pi
     d, s, r2 = u - a, u + a, a * a
     n = 1 - (d / s) ** 2   # 4ua/(u + a)², never above 1 by rounding
     f = mp.sqrt(4 + d * d)
