@@ -72,3 +72,23 @@ def test_limb_darkening_laws():
     assert all(v[0] > uniform[0] and v[3] < uniform[3] for v in rows.values())
     worst = float(re.search(r"largest relative difference (\S+)$", text).group(1))
     assert worst < 1e-6
+
+
+@pytest.mark.parametrize("jacobian", ["fd", "exact"])
+def test_fit_event(tmp_path, jacobian):
+    """The real event: fitted rho and u0 within 5 % of the published values."""
+    pytest.importorskip("scipy")
+    pytest.importorskip("matplotlib")
+    import zorvane
+    if jacobian == "exact" and not hasattr(zorvane, "integrated_heyrovsky_magnification_gradient"):
+        pytest.skip("no gradient functions in this build")
+    png = tmp_path / "fit.png"
+    text = run("fit_event.py", "--jacobian", jacobian, "--max-nfev", 60, "-o", png)
+    assert text.startswith("MOA-2008-BLG-310: 7 datasets, 3482 points")
+    fitted = {m[1]: float(m[2]) for m in re.finditer(r"^(u0|rho) +([0-9.]+) ± [0-9.]+ ", text, re.M)}
+    assert abs(fitted["u0"] / 0.00300 - 1) < 0.05
+    assert abs(fitted["rho"] / (0.05487 / 11.14) - 1) < 0.05
+    chi2, dof = map(float, re.search(r"chi2 (\S+) for (\d+) degrees of freedom", text).groups())
+    assert dof == 3482 - 2 * 7 - 4 and abs(chi2 / dof - 1) < 0.01   # error bars scaled per dataset
+    with open(png, "rb") as f:
+        assert f.read(8) == b"\x89PNG\r\n\x1a\n"
