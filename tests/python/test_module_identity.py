@@ -25,6 +25,7 @@ TABLE = [
     ("integrated_heyrovsky_magnification", "(l, re, rstar)"),
     ("integrated_flux_map_heyrovsky_magnification", "(l, re, rstar, bl, bf)"),
     ("discrete_flux_map_heyrovsky_magnification", "(l, re, rstar, bl, bf)"),
+    ("witt_mao_magnification_gradient", "(l, re, rstar)"),
 ]
 
 SUBINTERPRETER_REFUSAL = (
