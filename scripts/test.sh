@@ -33,7 +33,7 @@ stage() {
     rc=$?
     local verdict=passed
     if [ "$rc" -ne 0 ]; then verdict="FAILED (exit $rc)"; FAILED=$((FAILED + 1)); fi
-    STAGES+=("$(printf '%-58s %-16s %5d s' "$name" "$verdict" $((SECONDS - start)))")
+    STAGES+=("$(printf '%-50s %-16s %5d s' "$name" "$verdict" $((SECONDS - start)))")
 }
 
 setup() {
@@ -48,8 +48,8 @@ cpp_core() {
     . scripts/venv.sh
     cmake -S . -B build/cpp -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON \
           -DZORVANE_BUILD_MODULE=OFF >/dev/null
-    cmake --build build/cpp
-    ctest --test-dir build/cpp --output-on-failure -j2
+    quietly build/cpp/build.log cmake --build build/cpp
+    run_ctest build/cpp
 }
 
 thread_sanitizer() {
@@ -60,7 +60,7 @@ thread_sanitizer() {
     . scripts/venv.sh
     cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON \
           -DZORVANE_BUILD_MODULE=OFF -DZORVANE_SANITIZE=thread >/dev/null
-    cmake --build build/tsan -j2 --target test_parallel_map test_parallel_pool_size test_models
+    quietly build/tsan/build.log cmake --build build/tsan -j2 --target test_parallel_map test_parallel_pool_size test_models
     export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
     for t in test_parallel_map test_parallel_pool_size; do
         build/tsan/$t --gtest_brief=1
@@ -79,7 +79,7 @@ scalar_kernels() {
     # Where the processor has AVX2 the runs above use the four-lane kernels;
     # these tests pin results to the bit, so they run again on the scalar form.
     . scripts/venv.sh
-    ZORVANE_KERNELS=scalar ctest --test-dir build/cpp --output-on-failure -j2
+    ZORVANE_KERNELS=scalar run_ctest build/cpp
     cd tests/python
     ZORVANE_KERNELS=scalar "$PY" -m pytest -q -p no:cacheprovider test_bits.py test_models_physics.py
 }
@@ -138,14 +138,14 @@ packaging() {
     bash scripts/test_packaging.sh
 }
 
-stage "Setup: .venv, CMake, Ninja, the module and its test packages" setup
+stage "Setup (.venv, the module, its test packages)" setup
 stage "C++ core (CTest)" cpp_core
 stage "Worker pool and models under ThreadSanitizer" thread_sanitizer
 stage "Python module (pytest)" python_module
-stage "Scalar kernels (ZORVANE_KERNELS=scalar): CTest, bits, physics" scalar_kernels
-stage "Free-threaded interpreter (lock as imported, then PYTHON_GIL=0)" free_threaded
-stage "AddressSanitizer + UndefinedBehaviorSanitizer (CTest, pytest)" sanitizers
-stage "Fuzzing the numeric core (libFuzzer)" fuzzing
+stage "Scalar kernels (CTest, bits, physics)" scalar_kernels
+stage "Free-threaded interpreter (lock on, then off)" free_threaded
+stage "AddressSanitizer + UBSan (CTest, pytest)" sanitizers
+stage "Fuzzing (libFuzzer)" fuzzing
 stage "Packaging (wheel, source archive, fresh install)" packaging
 
 echo

@@ -44,11 +44,13 @@ Value<Slopes> all_nan() noexcept {
 
 // Near the limb (x = 1) n and m both tend to 1, and forming them first and
 // letting the elliptic integrals take 1 − n and 1 − m by subtraction leaves
-// those complements with a relative error of about ε/(x − 1)² (6e-5 at
-// |x − 1| = 1e-5, 7e-12 at 1e-2, 5e-14 at 0.1, against 60-digit references).
-// Within this distance of the limb the complements are formed directly
-// instead; beyond it the direct form loses less than 1e-13.
-constexpr double kLimbZone = 0.1;
+// the value with a relative error of about 5ε/(x − 1)² (6e-5 at
+// |x − 1| = 1e-5, 7e-12 at 1e-2, 1e-13 at 0.1, 1e-14 at 0.3, against 60-digit
+// references). Within this distance of the limb the complements are formed
+// directly instead, which keeps every separation there within 1e-15 (and
+// costs no more); at the edge the subtracted form is down to 4e-15, what it
+// loses anywhere else short of the far field. x − 1 is exact in this zone.
+constexpr double kLimbZone = 0.5;
 
 // Lens on the limb: the limit of the elliptic form as u -> rho, where m -> 1
 // and K(m) diverges while its coefficient vanishes. With rho = tan θ,
@@ -159,7 +161,9 @@ NearLimb near_limb_setup(double x, double rho) noexcept {
 template <bool Slopes>
 Value<Slopes> near_limb_finish(const NearLimb& v, double rho, double rho2, double k, double g,
                                double j) noexcept {
-    return finish<Slopes>({v.u, v.d, v.s, std::sqrt(v.f2), 1.0 - v.mc}, rho, rho2, g + g, k,
+    // m itself only for the slopes: 4n/f², which keeps its relative digits
+    // when m is small (a large source), where 1 − (1 − m) would not.
+    return finish<Slopes>({v.u, v.d, v.s, std::sqrt(v.f2), (v.n * 4.0) / v.f2}, rho, rho2, g + g, k,
                           k + (v.n * j) / 3.0);
 }
 

@@ -29,7 +29,7 @@ TABLE = [
 ]
 
 SUBINTERPRETER_REFUSAL = (
-    "PyO3 modules do not yet support subinterpreters, see README.md#sub-interpreters")
+    "PyO3 modules do not yet support subinterpreters, see docs/parallel.md#sub-interpreters")
 
 
 def test_module_docstring_and_all():
