@@ -45,6 +45,7 @@ h = hashlib.sha256()
 for re, rstar in [(1.0, r) for r in (1e-8, 1e-3, 0.01, 0.5, 1.0, 10.0)] + [
         (1.0, 0.0), (0.0, 1.0), (-1.0, 0.5), (np.nan, 1.0), (1.0, 1e-310), (1e-300, 1e300)]:
     h.update(np.asarray(zorvane.witt_mao_magnification(x, re, rstar)).tobytes())
+    h.update(np.asarray(zorvane.witt_mao_magnification_gradient(x, re, rstar)).tobytes())
 for v in zorvane.multi_witt_mao_magnification(x[::5], [1.0, 7.0], [0.01, 3.0]):
     h.update(np.asarray(v).tobytes())
 # The limb-darkened forms (rings, and disks differenced in the radius): the lens
@@ -63,8 +64,8 @@ print(h.hexdigest())
 def test_vector_and_scalar_kernels_give_the_same_bits():
     # The four-lane kernels (where the processor has AVX2) against the scalar
     # ones, forced with ZORVANE_KERNELS, on the limb zone, the elliptic forms,
-    # the far field and the awkward inputs, for the disk and for the
-    # limb-darkened forms.
+    # the far field and the awkward inputs, for the disk (with its gradient)
+    # and for the limb-darkened forms.
     digests = {}
     for kernels in ("scalar", None):
         env = dict(os.environ)

@@ -74,6 +74,17 @@ def test_limb_darkening_laws():
     assert worst < 1e-6
 
 
+def test_fit_with_the_exact_jacobian():
+    pytest.importorskip("scipy")
+    text = run("fit_gradient.py")
+    calls = dict((label.strip(), int(n)) for label, n in re.findall(r"^(.+?):\s+(\d+) model calls", text, re.M))
+    assert calls["exact Jacobian"] < calls["finite differences"]
+    # both reach the same minimum, near the true parameters
+    assert float(re.search(r"end points differ by at most (\S+) ", text).group(1)) < 1e-4
+    chi2 = [float(v) for v in re.findall(r"chi\^2 = (\S+),", text)]
+    assert abs(chi2[0] - chi2[1]) < 1e-3 * chi2[0]
+
+
 @pytest.mark.parametrize("jacobian", ["fd", "exact"])
 def test_fit_event(tmp_path, jacobian):
     """The real event: fitted rho and u0 within 5 % of the published values."""
