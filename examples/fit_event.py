@@ -159,10 +159,18 @@ class LimbDarkened:
         self.coeff = np.array([(ld or {}).get(d.band, FIXED_LD) for d in event.datasets])
         self.point_coeff = self.coeff[event.index]
 
+    def missing_gradients(self) -> list[str]:
+        """The gradient functions these coefficients need that the module lacks."""
+        need = []
+        if np.any(self.coeff != 0.0):
+            need.append("integrated_heyrovsky_magnification_gradient")
+        if np.any(self.coeff != FIXED_LD):
+            need.append("witt_mao_magnification_gradient")
+        return [name for name in need if not hasattr(zorvane, name)]
+
     def exact_available(self) -> bool:
         """Whether the module has the gradient functions these coefficients need."""
-        return bool((np.all(self.coeff == 0.0) or hasattr(zorvane, "integrated_heyrovsky_magnification_gradient"))
-                    and (np.all(self.coeff == FIXED_LD) or hasattr(zorvane, "witt_mao_magnification_gradient")))
+        return not self.missing_gradients()
 
     def __call__(self, u: np.ndarray, rho: float) -> np.ndarray:
         return linear_law(u, rho, self.point_coeff)
@@ -404,7 +412,7 @@ def plot(event: Event, model: LimbDarkened, f: Fit, path: Path) -> None:
             faint = col == 0 and kk == ref   # the long, noisy baseline
             kw = dict(fmt="o", ms=2.0 if faint else 2.6, elinewidth=0.5, color=colors[kk % len(colors)],
                       alpha=0.35 if faint else 0.85, zorder=3 + precision[kk])
-            top.errorbar(event.t[s] - t0, mag[s], mag_err[s], label=f"{d.name} ({d.band}, {len(d.t)})", **kw)
+            top.errorbar(event.t[s] - t0, mag[s], mag_err[s], label=f"{d.name}, {d.band}, {len(d.t)} points", **kw)
             bottom.errorbar(event.t[s] - t0, dmag[s], dmag_err[s], **kw)
         top.invert_yaxis()
         m_model = ZERO_POINT - 2.5 * np.log10(f.fs[ref] * linear_law(np.hypot(u0, grid / tE), rho, c_ref)
@@ -467,11 +475,12 @@ def main(argv=None) -> int:
           f"linear limb darkening: {laws}")
     modes = {"auto": ["exact" if model.exact_available() else "fd"], "both": ["fd", "exact"]}.get(
         args.jacobian, [args.jacobian])
-    if "exact" in modes and not model.exact_available():
-        print("this build of zorvane has no gradient functions: use --jacobian fd")
+    missing = ", ".join(model.missing_gradients())
+    if "exact" in modes and missing:
+        print(f"this build of zorvane lacks {missing}: use --jacobian fd")
         return 2
-    if args.jacobian == "auto" and modes == ["fd"]:
-        print("(this build of zorvane has no gradient functions: the Jacobian is by finite differences)")
+    if args.jacobian == "auto" and missing:
+        print(f"(this build of zorvane lacks {missing}: the Jacobian is by finite differences)")
     labels = {"exact": "exact Jacobian", "fd": "finite differences"}
     gradients = {"exact": model.gradient, "fd": None}
     scale = None
