@@ -3,7 +3,7 @@
 # finite-source methods and VBMicrolensing's ESPLMag2) in its own environment, build/bench-venv
 # (the peers and zorvane built from this work tree). Writes bench/real-fit-results.md; about
 # 20 minutes, most of it MulensModel's limb-darkened Witt-Mao and Lee methods. Arguments are
-# passed on (--quick: the fast methods only, no file).
+# passed on (--quick: the fast methods only, no file; about 15 s after the install).
 set -euo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/venv.sh"
 exec "$BENCH_PY" -m bench.real_fit "$@"
