@@ -13,8 +13,10 @@ is in front of the stellar disk. The event is computed four ways:
 Time is in units of the Einstein time tE, measured from the peak. The functions
 take separations in source radii, l = u / rho; l = 1 puts the lens on the limb.
 
-Writes a PNG (default: light_curve.png next to this file) and prints a few
-numbers. Run:  python examples/light_curve.py [-o out.png]
+Writes a PNG and prints a few numbers. Run:  python examples/light_curve.py [-o out.png]
+The PNG goes by default to build/examples/light_curve.png in this repository,
+outside the tracked files; examples/light_curve.png, the README's picture, is
+written only when asked for (-o examples/light_curve.png).
 """
 
 import argparse
@@ -109,9 +111,10 @@ def plot(tau, curves, path):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("-o", "--output", type=Path,
-                        default=Path(__file__).with_name("light_curve.png"),
+                        default=Path(__file__).resolve().parents[1] / "build" / "examples" / "light_curve.png",
                         help="where to write the PNG (default: %(default)s)")
     args = parser.parse_args()
+    args.output.parent.mkdir(parents=True, exist_ok=True)
 
     tau = np.linspace(-0.6, 0.6, 2401)   # 2401 epochs, step 5e-4 tE
     start = time.perf_counter()

@@ -9,8 +9,9 @@ Every backend gives the same numbers to the last bit, and the script prints a
 checksum of all light curves to show it.
 
 How a survey spreads beyond one machine: start a Dask scheduler and workers on
-the machines of a cluster, each with zorvane installed (pip install zorvane, or
-the wheel built from this repository):
+the machines of a cluster, each with zorvane installed from this repository
+(pip install /path/to/zorvane, or a wheel built from it with
+pip wheel /path/to/zorvane; the package is not on any public index):
 
     dask scheduler                                  # on host, listens on :8786
     RAYON_NUM_THREADS=1 dask worker tcp://host:8786 --nworkers 8 --nthreads 1

@@ -41,8 +41,8 @@ echo "== C++ core under AddressSanitizer + UndefinedBehaviorSanitizer (CTest)"
 start=$SECONDS
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON \
       -DZORVANE_BUILD_MODULE=OFF -DZORVANE_SANITIZE=address,undefined -DPython_EXECUTABLE="$PY" >/dev/null
-cmake --build build/asan -j2
-ctest --test-dir build/asan --output-on-failure -j2
+quietly build/asan/build.log cmake --build build/asan -j2
+run_ctest build/asan
 echo "   ($((SECONDS - start)) s)"
 
 echo "== Python module under AddressSanitizer + UndefinedBehaviorSanitizer (pytest)"

@@ -18,3 +18,22 @@ apt_install() {
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "$@" >/dev/null
 }
+
+# Runs CTest in a build folder with its output in ctest.log there; prints the
+# summary, and the whole log when a test failed.
+run_ctest() {
+    local dir=$1; shift
+    if ctest --test-dir "$dir" --output-on-failure -j2 "$@" >"$dir/ctest.log" 2>&1; then
+        grep -E "tests passed|tests failed|Total Test time" "$dir/ctest.log"
+    else
+        cat "$dir/ctest.log"
+        return 1
+    fi
+}
+
+# Runs a command with its output in a log file, shown only when it fails.
+quietly() {
+    local log=$1; shift
+    mkdir -p "$(dirname "$log")"
+    "$@" >"$log" 2>&1 || { cat "$log"; return 1; }
+}

@@ -28,8 +28,19 @@ a homogeneous polynomial in two numbers of [0, 1]: no overflow for any u. The he
     a²ᵏ·ΔᵏA/4ᵏ = zᵏ·Qₖ(s, s')/4ᵏ / (u·w³),
 
 the factorials of the three series, and the moments of the linear law with
-coefficient 0.6. Every number is an exact rational rounded once to the nearest
-double.
+coefficient 0.6.
+
+For the gradient of the disk's series it also stores the u-derivatives of the
+terms. With ds/du = 2ss'/u = −ds'/du and d(u^−(2k+1)·w^−3)/du = −((2k+1) + 3s)/u
+times the same,
+
+    d(ΔᵏA/4ᵏ)/du = Rₖ(s, s') / (u^(2k+2)·w³),
+    Rₖ = 2ss'(∂Qₖ/∂s − ∂Qₖ/∂s') − ((2k + 1)(s + s') + 3s)·Qₖ,
+
+homogeneous of degree 2k: rₖᵢ = qₖᵢ·(2i − 2k − 1) + qₖ,ᵢ₋₁·(2i − 6k − 4), and for
+k = 0 (A itself) A′(u) = −8/(u²·w³), R₀ = −8. The ρ-derivative of the disk's
+series needs only the weights k/(k!·(k+1)!). Every number is an exact rational
+rounded once to the nearest double.
 
 Usage: gen_point_lens_series.py [OUTPUT]   (default: the header in the source tree)
 """
@@ -78,7 +89,29 @@ def condition(c):
     but they cancel only where positive terms dominate (about 12 for k = 8, 140
     for k = 15)."""
     # Both sums divided by (t + 4)^(2k−1), as the homogeneous form in s, s' (no overflow).
-    q = [float(x) for x in homogeneous(len(c) // 2, c)]
+    return homogeneous_condition(homogeneous(len(c) // 2, c))
+
+
+def homogeneous(k, c):
+    """q_kj: Pₖ(t)/(t+4)^(2k-1) = Σ q_kj sʲ s'^(2k-1-j) with t = 4s/s'."""
+    return [c[j] * Fraction(4) ** (j - 2 * k + 1) for j in range(2 * k)]
+
+
+def slope_polynomials(polys):
+    """[[r_ki], k = 0..terms-1]: the homogeneous coefficients (4⁻ᵏ included) of Rₖ."""
+    out = [[Fraction(-8)]]
+    for k, c in enumerate(polys[:-1], start=1):
+        q = [x / Fraction(4) ** k for x in homogeneous(k, c)]
+        r = [(q[i] * (2 * i - 2 * k - 1) if i < len(q) else 0) + (q[i - 1] * (2 * i - 6 * k - 4) if i > 0 else 0)
+             for i in range(2 * k + 1)]
+        assert homogeneous_condition(r) < 9**k, (k, homogeneous_condition(r))
+        out.append(r)
+    return out
+
+
+def homogeneous_condition(q):
+    """max over t ≥ 0 of Σ|terms| / |Σ terms| for Σⱼ qⱼ·sʲ·s'^(deg−j), s = t/(t + 4), s' = 4/(t + 4)."""
+    q = [float(x) for x in q]
     worst = 1.0
     for i in range(-400, 401):
         t = 10.0 ** (i / 40)
@@ -86,11 +119,6 @@ def condition(c):
         terms = [x * s**j * sc ** (len(q) - 1 - j) for j, x in enumerate(q)]
         worst = max(worst, sum(abs(x) for x in terms) / abs(sum(terms)))
     return worst
-
-
-def homogeneous(k, c):
-    """q_kj: Pₖ(t)/(t+4)^(2k-1) = Σ q_kj sʲ s'^(2k-1-j) with t = 4s/s'."""
-    return [c[j] * Fraction(4) ** (j - 2 * k + 1) for j in range(2 * k)]
 
 
 def linear_law_moments(terms, coeff=Fraction(3, 5)):
@@ -121,7 +149,7 @@ def render(terms):
         "// Iterated Laplacians of the point-lens magnification A(u) = (u² + 2)/(u·√(u² + 4)):",
         "// for k ≥ 1, ΔᵏA(u)/4ᵏ = Qₖ(s, s')/(u^(2k+1)·w³), w = √(u² + 4), s = u²/(u² + 4),",
         "// s' = 4/(u² + 4), Qₖ = Σⱼ Q[k][j]·sʲ·s'^(2k−1−j) (Q[k] holds the 4⁻ᵏ).",
-        "// Also 1/(k!(k+1)!), 1/(k!)² and the moments",
+        "// Also the u-derivatives of those terms, 1/(k!(k+1)!), 1/(k!)², k/(k!(k+1)!) and the moments",
         "// Mₖ of the linear limb-darkening law with coefficient 0.6.",
         "#pragma once",
         "",
@@ -138,11 +166,22 @@ def render(terms):
         lines.append("    {" + ", ".join(fmt(x) for x in q) + "},")
     lines.append("};")
     lines.append("")
+    lines.append("// R[k][i], i = 0 … 2k: dₖ(u) = d(ΔᵏA/4ᵏ)/du = Rₖ(s, s')/(u^(2k+2)·w³),")
+    lines.append("// Rₖ = Σᵢ R[k][i]·sⁱ·s'^(2k−i), k = 0 … kTerms − 1 (R₀ = −8: A′ = −8/(u²w³)).")
+    lines.append(f"inline constexpr double R[{terms}][{2 * terms}] = {{")
+    for r in slope_polynomials(polys):
+        r = r + [Fraction(0)] * (2 * terms - len(r))
+        lines.append("    {" + ", ".join(fmt(x) for x in r) + "},")
+    lines.append("};")
+    lines.append("")
     lines.append("// 1/(k!·(k+1)!) and 1/(k!)², k = 0 … kTerms.")
     lines.append(f"inline constexpr double DISK_WEIGHT[{terms + 1}] = {{"
                  + ", ".join(fmt(Fraction(1, math.factorial(k) * math.factorial(k + 1))) for k in range(terms + 1)) + "};")
     lines.append(f"inline constexpr double RING_WEIGHT[{terms + 1}] = {{"
                  + ", ".join(fmt(Fraction(1, math.factorial(k) ** 2)) for k in range(terms + 1)) + "};")
+    lines.append("// k/(k!·(k+1)!): ρ·∂/∂ρ of the disk's series is twice the series with these weights.")
+    lines.append(f"inline constexpr double DISK_RHO_WEIGHT[{terms + 1}] = {{"
+                 + ", ".join(fmt(Fraction(k, math.factorial(k) * math.factorial(k + 1))) for k in range(terms + 1)) + "};")
     lines.append("")
     lines.append("// Mₖ/(k!)² for I(r) = 1 − 0.6·(1 − √(1 − r²)), k = 0 … kTerms.")
     lines.append(f"inline constexpr double LINEAR_LAW_WEIGHT[{terms + 1}] = {{"

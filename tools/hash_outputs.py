@@ -10,6 +10,9 @@ and the awkward values (0, NaN, infinities, negatives, subnormals). An error
 raised by a call is recorded as the hash of its type and message, so error
 paths take part too.
 
+Its separations come from NumPy, whose transcendental functions give other bits
+on other processors (AVX-512 or not): compare two builds on one machine.
+
 `compare` prints a digest per function and, where bits differ, how many
 elements differ and the range of the inputs they sit at, so that a change meant
 for one zone (the limb, far separations) can be shown to touch nothing else.

@@ -79,7 +79,7 @@ inline constexpr char kPanicExceptionDoc[] =
 
 inline constexpr char kModuleDoc[] = "A Python module implemented in C++.";
 inline constexpr char kSubinterpreters[] =
-    "PyO3 modules do not yet support subinterpreters, see README.md#sub-interpreters";
+    "PyO3 modules do not yet support subinterpreters, see docs/parallel.md#sub-interpreters";
 // An interpreter call failed without leaving an exception: SystemError.
 inline constexpr char kNoExceptionSet[] = "attempted to fetch exception but none was set";
 // __all__ or a function's __name__ of the wrong type (%U: the type's qualified name).

@@ -27,10 +27,19 @@ constexpr double kTwoPi = 2.0 * std::numbers::pi;
 constexpr double kLimbZone = 0.1;
 
 // Radii and Einstein radius (in source radii) for which the products of the
-// direct complements stay far from overflow and underflow; rings outside
-// these bounds keep the form below, which has its own guards for them.
+// direct complements and of the elliptic form (l·r, (l + r)², (r − l)², c²)
+// stay far from overflow and underflow. Rings beyond them are scaled first
+// (ring_form).
 constexpr double kZoneLow = 1e-150;
 constexpr double kZoneHigh = 1e150;
+
+// An Einstein radius beyond this many ring sizes (c > kDeep·(l + r)): the ring
+// lies so deep inside the Einstein ring that A(u) = 1/u to the last digit
+// around it, and the elliptic form reduces to
+//   2π·A = (4c/(l + r))·K(n),  1 − n = ((r − l)/(l + r))²,
+// its other terms being (l + r)²/c² ≤ 1e-120 of it. There c² would overflow
+// or leave m within rounding of 1.
+constexpr double kDeep = 0x1p200;
 
 // Relative width of the band around r = l in which the logarithmic expansion
 // replaces the elliptic form, for rings beyond the bounds of the direct
@@ -81,10 +90,7 @@ struct RingForm {
 RingForm ring_form(double l, double r, double re, double rstar) noexcept {
     RingForm form{};
     form.kind = RingForm::value;
-    const double c = re / rstar;
-    const double g = c * c;
-    const double delta = r - l;
-    const double gap = std::fabs(r - l);
+    double c = re / rstar;
 
     // A ring through the lens: +inf, as the expansion below gives it. Said
     // here because for a subnormal l the band, relative to l, is empty and the
@@ -92,10 +98,26 @@ RingForm ring_form(double l, double r, double re, double rstar) noexcept {
     // point on the lens, is +inf as well (the forms below meet 0/0 there).
     // Without a lens (c = 0, or NaN) or at a negative separation r = l has no
     // such value: the expansion gives it (NaN), not the elliptic form (n = 1).
-    if (gap == 0.0 && l >= 0.0 && c > 0.0) {
+    if (std::fabs(r - l) == 0.0 && l >= 0.0 && c > 0.0) {
         form.result = std::numeric_limits<double>::infinity();
         return form;
     }
+
+    // The value depends on l, r and c only through their ratios, and scaling
+    // all three by a power of two is exact: rings whose radii would under- or
+    // overflow in their squares and products are scaled to l + r in [1, 2).
+    // (c may then leave the range of doubles: to infinity when the value
+    // itself does, to zero when the ring is so far out that A = 1.)
+    if (l >= 0.0 && r >= 0.0 && (l + r < kZoneLow || l + r > kZoneHigh) &&
+        l + r <= std::numeric_limits<double>::max() && l + r > 0.0) {
+        const int scale = -std::ilogb(l + r);
+        l = std::ldexp(l, scale);
+        r = std::ldexp(r, scale);
+        c = std::ldexp(c, scale);
+    }
+    const double g = c * c;
+    const double delta = r - l;
+    const double gap = std::fabs(r - l);
 
     // A ring far from the lens, or around it far from it: the mean-value series
     // in the smaller radius about A at the larger one (the ring average is
@@ -113,6 +135,13 @@ RingForm ring_form(double l, double r, double re, double rstar) noexcept {
     }
 
     const double sum = l + r;
+    if (gap > 0.0 && l >= 0.0 && r >= 0.0 && c > kDeep * sum) {
+        const double q = delta / sum;
+        const auto big_k = ellip::elliprf(0.0, q * q, 1.0);
+        form.result = big_k ? ((c / sum) * (*big_k + *big_k)) / std::numbers::pi
+                            : std::numeric_limits<double>::quiet_NaN();
+        return form;
+    }
     if (gap > 0.0 && gap < kLimbZone * sum && l > 0.0 && r > 0.0 && sum > kZoneLow &&
         sum < kZoneHigh && g < kZoneHigh) {
         form.kind = RingForm::near;

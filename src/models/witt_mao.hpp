@@ -8,6 +8,8 @@
 #include <span>
 #include <vector>
 
+#include "models/gradient.hpp"
+
 namespace zorvane::models {
 
 // Magnification of a uniform disk of radius rho (Einstein radii) at separation x
@@ -23,6 +25,13 @@ void witt_mao_elements(const double* x, const double* rho, const double* rho2, s
 
 // witt_mao_element over every separation of l, in order, on the worker pool.
 std::vector<double> witt_mao_magnification(std::span<const double> l, double re, double rstar);
+
+// The magnification of every separation of l with its derivatives ∂A/∂u
+// (fixed rho) and ∂A/∂rho (fixed u), u = x*rho, on the worker pool: value is
+// witt_mao_magnification(l, re, rstar), bit for bit. On the limb (x = 1) the
+// derivatives are −inf and +inf, their limits from either side; where A is
+// NaN, so are they.
+Gradient witt_mao_magnification_gradient(std::span<const double> l, double re, double rstar);
 
 // One list per (re[i], rstar[j]) pair, pair k = i*len(rstar) + j, all evaluated on
 // the worker pool (pairs and, inside each pair, separations).

@@ -184,13 +184,26 @@ object to_python(const std::vector<double>& values) {
     return list;
 }
 
-object to_python(const std::vector<std::vector<double>>& lists) {
-    object outer = object::steal(PyList_New(static_cast<Py_ssize_t>(lists.size())));
+namespace {
+// A list of `count` lists, list i made from the vector list(i).
+template <class List>
+object list_of_lists(std::size_t count, List list) {
+    object outer = object::steal(PyList_New(static_cast<Py_ssize_t>(count)));
     if (!outer) api_call_failed();
-    for (std::size_t i = 0; i < lists.size(); ++i) {
-        PyList_SET_ITEM(outer.ptr(), static_cast<Py_ssize_t>(i), to_python(lists[i]).release());
+    for (std::size_t i = 0; i < count; ++i) {
+        PyList_SET_ITEM(outer.ptr(), static_cast<Py_ssize_t>(i), to_python(list(i)).release());
     }
     return outer;
+}
+}  // namespace
+
+object to_python(const std::vector<std::vector<double>>& lists) {
+    return list_of_lists(lists.size(), [&](std::size_t i) -> const std::vector<double>& { return lists[i]; });
+}
+
+object to_python(const models::Gradient& gradient) {
+    const std::vector<double>* lists[] = {&gradient.value, &gradient.du, &gradient.drho};
+    return list_of_lists(3, [&](std::size_t i) -> const std::vector<double>& { return *lists[i]; });
 }
 
 PyResult<object> to_python(const Result<double>& result) {

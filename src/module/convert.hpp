@@ -3,7 +3,8 @@
 // Arguments become plain C++ values before any computation starts: a float
 // parameter a double, a sequence parameter an owned std::vector<double>. The
 // models never see a Python object. Results go the other way: a double becomes
-// a float, a vector a list of floats, a vector of vectors a list of lists.
+// a float, a vector a list of floats, a vector of vectors (or a gradient's
+// three) a list of lists.
 #pragma once
 
 #include <cstddef>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "common/result.hpp"
+#include "models/gradient.hpp"
 #include "module/binder.hpp"
 #include "module/errors.hpp"
 #include "module/handles.hpp"
@@ -93,6 +95,8 @@ PyResult<std::tuple<Ts...>> bind_and_convert(const FunctionDescription& descript
 object to_python(double value);
 object to_python(const std::vector<double>& values);
 object to_python(const std::vector<std::vector<double>>& lists);
+// [value, du, drho]: a list of three lists.
+object to_python(const models::Gradient& gradient);
 
 // A model's value-or-error result as the surface returns it. A numeric error
 // becomes RuntimeError carrying the routine's message unchanged.

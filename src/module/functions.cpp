@@ -94,6 +94,8 @@ consteval auto declare(const char* name, Model model, P... parameters) {
 // stored normalisation; the caller cannot change them.
 // multi_witt_mao_magnification: re and rstar are sequences, one evaluation per
 // (re, rstar) pair.
+// *_gradient: the function of the same name without the suffix, with its
+// derivatives in u and rho (models/gradient.hpp), as [A, dA_du, dA_drho].
 constexpr auto kFunctions = std::tuple{
     declare("witt_mao_magnification", models::witt_mao_magnification,
             sequence("l"), number("re"), number("rstar")),
@@ -114,6 +116,8 @@ constexpr auto kFunctions = std::tuple{
     declare("discrete_flux_map_heyrovsky_magnification",
             models::discrete_flux_map_heyrovsky_magnification,
             sequence("l"), number("re"), number("rstar"), sequence("bl"), sequence("bf")),
+    declare("witt_mao_magnification_gradient", models::witt_mao_magnification_gradient,
+            sequence("l"), number("re"), number("rstar")),
 };
 
 constexpr std::size_t kCount = std::tuple_size_v<decltype(kFunctions)>;

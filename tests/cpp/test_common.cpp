@@ -2,6 +2,7 @@
 
 #include "common/panic.hpp"
 #include "common/result.hpp"
+#include "panics.hpp"
 
 namespace {
 
@@ -10,12 +11,8 @@ TEST(Panic, AssertEqMessageHasTheTwoOperandLines) {
 }
 
 TEST(Panic, AssertEqThrowsPanicCarryingTheMessage) {
-    try {
-        zorvane::assert_eq(0, 5);
-        FAIL() << "no panic";
-    } catch (const zorvane::Panic& p) {
-        EXPECT_EQ(p.message(), "assertion `left == right` failed\n  left: 0\n right: 5");
-    }
+    EXPECT_EQ(zorvane::testing::panic_of([] { zorvane::assert_eq(0, 5); }),
+              "assertion `left == right` failed\n  left: 0\n right: 5");
     EXPECT_NO_THROW(zorvane::assert_eq(4, 4));
 }
 

@@ -10,7 +10,7 @@
 #include <random>
 #include <vector>
 
-#include "common/panic.hpp"
+#include "panics.hpp"
 #include "models/flux_map.hpp"
 #include "models/heyrovsky.hpp"
 #include "models/integrated.hpp"
@@ -200,14 +200,12 @@ TEST(Heyrovsky, FinitePositiveInputNeverFails) {
 TEST(FluxMap, TableLengthsMustMatchBeforeAnyWork) {
     const V bl = {0.0, 1.0}, bf = {1.0, 1.0, 1.0};
     for (int form = 0; form < 3; ++form) {
-        try {
-            if (form == 0) (void)integrated_flux_map_witt_mao_magnification(V{}, 1.0, 0.1, bl, bf);
-            if (form == 1) (void)integrated_flux_map_heyrovsky_magnification(V{}, 1.0, 0.1, bl, bf);
-            if (form == 2) (void)discrete_flux_map_heyrovsky_magnification(V{}, 1.0, 0.1, bl, bf);
-            FAIL() << "no panic";
-        } catch (const zorvane::Panic& p) {
-            EXPECT_EQ(p.message(), "assertion `left == right` failed\n  left: 2\n right: 3");
-        }
+        EXPECT_EQ(zorvane::testing::panic_of([&] {
+                      if (form == 0) (void)integrated_flux_map_witt_mao_magnification(V{}, 1.0, 0.1, bl, bf);
+                      if (form == 1) (void)integrated_flux_map_heyrovsky_magnification(V{}, 1.0, 0.1, bl, bf);
+                      if (form == 2) (void)discrete_flux_map_heyrovsky_magnification(V{}, 1.0, 0.1, bl, bf);
+                  }),
+                  "assertion `left == right` failed\n  left: 2\n right: 3");
     }
 }
 

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "common/panic.hpp"
+#include "panics.hpp"
 #include "common/result.hpp"
 #include "parallel/map.hpp"
 #include "parallel/pool.hpp"
@@ -108,12 +109,31 @@ std::string in_fresh_process(const std::function<std::string()>& body) {
         if (std::strncmp(*e, "ZORVANE_FRESH_PROCESS=", 22) != 0) envp.push_back(*e);
     envp.push_back(marker.data());
     envp.push_back(nullptr);
+    // The process's output (GoogleTest's banner, and the reports of what went
+    // wrong there) is shown only when it fails.
+    int fds[2];
+    if (pipe(fds) != 0) return "pipe failed";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addclose(&actions, fds[0]);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
     pid_t pid;
-    if (posix_spawn(&pid, exe.c_str(), nullptr, nullptr, argv.data(), envp.data()) != 0) return "spawn failed";
+    const int spawned = posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    if (spawned != 0) {
+        close(fds[0]);
+        return "spawn failed";
+    }
+    std::string output;
+    char buffer[512];
+    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) output.append(buffer, n);
+    close(fds[0]);
     int status = 0;
     waitpid(pid, &status, 0);
-    if (WIFSIGNALED(status)) return "process killed by signal " + std::to_string(WTERMSIG(status));
-    if (WEXITSTATUS(status) != 0) return "the test failed in its own process (see its output above)";
+    if (WIFSIGNALED(status)) return "process killed by signal " + std::to_string(WTERMSIG(status)) + ":\n" + output;
+    if (WEXITSTATUS(status) != 0) return "the test failed in its own process:\n" + output;
     return "";
 }
 
@@ -302,18 +322,16 @@ TEST_P(MapFailures, LowestFailingElementIsRaisedAndNothingLeaks) {
     for (std::size_t i = 0; i < c.len; ++i) index[i] = i;
     const std::set<std::size_t> failing(c.failing.begin(), c.failing.end());
     std::atomic<std::size_t> ran{0};
-    try {
-        (void)map_ordered(pool, std::span<const std::size_t>(index), [&](std::size_t i) {
-            ran.fetch_add(1);
-            if (failing.count(i)) zorvane::panic("element " + std::to_string(i) + " failed");
-            return Counted(static_cast<double>(i));
-        });
-        FAIL() << "no failure raised";
-    } catch (const zorvane::Panic& p) {
-        // Each step raises its first piece's failure, so the lowest failing
-        // element wins whatever the scheduling.
-        EXPECT_EQ(p.message(), "element " + std::to_string(*failing.begin()) + " failed");
-    }
+    // Each step raises its first piece's failure, so the lowest failing
+    // element wins whatever the scheduling.
+    EXPECT_EQ(zorvane::testing::panic_of([&] {
+                  (void)map_ordered(pool, std::span<const std::size_t>(index), [&](std::size_t i) {
+                      ran.fetch_add(1);
+                      if (failing.count(i)) zorvane::panic("element " + std::to_string(i) + " failed");
+                      return Counted(static_cast<double>(i));
+                  });
+              }),
+              "element " + std::to_string(*failing.begin()) + " failed");
     EXPECT_EQ(Counted::live.load(), 0);
     EXPECT_GE(ran.load(), 1u);
 }
@@ -342,17 +360,15 @@ TEST(MapFailuresAcrossThreads, NestedFailureReachesTheOuterCaller) {
     std::vector<int> outer(10), inner(100);
     for (int i = 0; i < 10; ++i) outer[i] = i;
     for (int i = 0; i < 100; ++i) inner[i] = i;
-    try {
-        (void)map_ordered(pool, std::span<const int>(outer), [&](int a) {
-            return map_ordered(std::span<const int>(inner), [&](int b) {
-                if (a == 6 && b == 42) zorvane::assert_eq(a, b);
-                return a + b;
-            });
-        });
-        FAIL() << "no failure raised";
-    } catch (const zorvane::Panic& p) {
-        EXPECT_EQ(p.message(), "assertion `left == right` failed\n  left: 6\n right: 42");
-    }
+    EXPECT_EQ(zorvane::testing::panic_of([&] {
+                  (void)map_ordered(pool, std::span<const int>(outer), [&](int a) {
+                      return map_ordered(std::span<const int>(inner), [&](int b) {
+                          if (a == 6 && b == 42) zorvane::assert_eq(a, b);
+                          return a + b;
+                      });
+                  });
+              }),
+              "assertion `left == right` failed\n  left: 6\n right: 42");
     // The pool is still usable afterwards.
     auto out = map_ordered(pool, std::span<const int>(inner), [](int b) { return b + 1; });
     EXPECT_EQ(out[99], 100);
@@ -474,23 +490,11 @@ TEST(PoolCreation, FailureIsReportedOnceThenAlreadyInitialized) {
                   setenv("RAYON_NUM_THREADS", "4", 1);
                   zorvane::parallel::detail::set_spawn_hook_for_testing(refuse_second_thread);
                   const auto in = inputs(10);
-                  std::string first, second, third;
-                  try {
-                      (void)map_ordered(std::span<const double>(in), work);
-                  } catch (const zorvane::Panic& p) {
-                      first = p.message();
-                  }
+                  using zorvane::testing::panic_of;
+                  const std::string first = panic_of([&] { (void)map_ordered(std::span<const double>(in), work); });
                   zorvane::parallel::detail::set_spawn_hook_for_testing(nullptr);
-                  try {
-                      (void)map_ordered(std::span<const double>(in), work);
-                  } catch (const zorvane::Panic& p) {
-                      second = p.message();
-                  }
-                  try {
-                      (void)current_num_threads();
-                  } catch (const zorvane::Panic& p) {
-                      third = p.message();
-                  }
+                  const std::string second = panic_of([&] { (void)map_ordered(std::span<const double>(in), work); });
+                  const std::string third = panic_of([] { (void)current_num_threads(); });
                   const std::string io = std::string(not_initialized) +
                                          ": ThreadPoolBuildError { kind: IOError(Os { code: " +
                                          std::to_string(EAGAIN) + ", message: \"" + std::strerror(EAGAIN) +

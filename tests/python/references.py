@@ -8,6 +8,9 @@ decomposition, so that they can judge it:
   about the lens (mpmath, 30 digits), uniform or linearly limb-darkened;
 * `ring`: the average around a thin ring (mpmath);
 * `disk_closed_form`: the Witt-Mao closed form evaluated in mpmath;
+* `disk_gradient`: its derivatives in u and ρ by central differences in
+  mpmath, and `disk_gradient_by_edges` the same from averages around the
+  disk's edge;
 * `ring_float`, `profile_average`: the ring average and its profile-weighted
   average over the radius by SciPy's adaptive quadrature (any profile);
 * `linear_by_parts`: a linear law as nested uniform disks (mpmath).
@@ -104,14 +107,49 @@ def disk_closed_form(x, re, rstar, dps=40):
 def _disk_closed_form(u, a):
     """Uniform disk of radius a at separation u (mpf, at the current precision)."""
     if u == a:
+        # pi/2 + asin((a² - 1)/(a² + 1)) = 2 atan(a), which does not cancel for small a
         r2 = a * a
-        return (2 / a + (1 + r2) / r2 * (mp.pi / 2 + mp.asin((r2 - 1) / (r2 + 1)))) / mp.pi
+        return (2 / a + (1 + r2) / r2 * 2 * mp.atan(a)) / mp.pi
     d, s, r2 = u - a, u + a, a * a
     n = 1 - (d / s) ** 2   # 4ua/(u + a)², never above 1 by rounding
     f = mp.sqrt(4 + d * d)
     m = 4 * n / (f * f)
     return (s * f / (2 * r2) * mp.ellipe(m) - d * (8 + u * u - r2) / (2 * r2 * f) * mp.ellipk(m)
             + 2 * d * d * (1 + r2) / (r2 * s * f) * mp.ellippi(n, m)) / mp.pi
+
+
+def disk_gradient(x, rho, dps=90):
+    """(A, ∂A/∂u, ∂A/∂ρ) of the uniform disk of radius rho (Einstein radii) at
+    separation u = x·rho, mpf: central differences of the Witt-Mao closed form
+    at `dps` digits, of step 1e-20 times the smallest of rho, u and |u - rho|
+    (the distance to the limb, where both derivatives diverge logarithmically),
+    or rho at the centre."""
+    with mp.workdps(dps):
+        r = mp.mpf(rho)
+        u = mp.mpf(x) * r
+        h = mp.mpf(10) ** -20 * (min(abs(u - r), r, u) if u > 0 else r)
+        # A is even in u: no slope at the centre (the closed form has no value for u < 0)
+        du = (_disk_closed_form(u + h, r) - _disk_closed_form(u - h, r)) / (2 * h) if u > 0 else mp.mpf(0)
+        dr = (_disk_closed_form(u, r + h) - _disk_closed_form(u, r - h)) / (2 * h)
+        return _disk_closed_form(u, r), du, dr
+
+
+def disk_gradient_by_edges(x, rho):
+    """(∂A/∂u, ∂A/∂ρ) of the uniform disk from its edge alone, mpf: the disk's
+    lensed flux πρ²A changes, as the disk moves or grows, by the flux through
+    its moving boundary, so with φ measured at the centre of the source from
+    the direction away from the lens,
+        ∂A/∂u = (2/ρ)·⟨A_pl cos φ⟩,   ∂A/∂ρ = (2/ρ)·(⟨A_pl⟩ - A),
+    the averages taken around the edge (mpmath quadrature) and A the area
+    average `disk`."""
+    with mp.workdps(DPS):
+        r = mp.mpf(rho)
+        u = mp.mpf(x) * r
+
+        def around(weight):
+            f = lambda phi: point_lens(mp.sqrt((u - r) ** 2 + 4 * u * r * mp.cos(phi / 2) ** 2)) * weight(phi)
+            return mp.quad(f, [0, mp.pi / 2, mp.pi * 0.9, mp.pi]) / mp.pi
+        return 2 / r * around(mp.cos), 2 / r * (around(lambda phi: 1) - disk(x, rho))
 
 
 def linear_by_parts(u, rho, dps=DPS):

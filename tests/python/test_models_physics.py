@@ -17,6 +17,7 @@ import pytest
 import zorvane
 from references import linear_law, linear_source, profile_average
 from references import disk as disk_reference
+from references import disk_closed_form
 from references import ring as ring_reference
 
 
@@ -53,6 +54,14 @@ def test_disk_special_values():
     assert all(math.isnan(v) for v in zorvane.witt_mao_magnification([0.5, 1.0, 3.0], 1.0, 0.0))
 
 
+@pytest.mark.parametrize("rho", [1e-300, 1e-120, 1e80, 1e300])
+def test_disk_of_a_source_at_the_ends_of_the_range(rho):
+    # Products like (l + 1)·rho³ leave the range of doubles there.
+    x = [0.0, 0.5, 0.95, 1.0, 1.05, 2.0]
+    for xi, value in zip(x, zorvane.witt_mao_magnification(x, 1.0, rho)):
+        assert rel(value, disk_closed_form(xi, 1.0, rho, dps=60)) < disk_tolerance(xi), (xi, value)
+
+
 # --- ring -----------------------------------------------------------------
 
 RING_CASES = [
@@ -74,6 +83,16 @@ def test_ring_is_the_average_around_the_ring(l, r, c):
     else:
         tol = 1e-12 if abs(r - l) < 0.1 * (l + r) else 1e-10
     assert rel(value, ref) < tol, (l, r, c, value, float(ref))
+
+
+@pytest.mark.parametrize("l,r,c", [
+    (1e-300, 2e-300, 1e-8), (1e-300, 2e-300, 1.0), (1e-160, 1.1e-160, 1.0), (1e-300, 1.0000001e-300, 1.0),
+    (1e-300, 5e-301, 1e-300), (2.2250738585072014e-308, 3e-308, 1.0), (1.0, 1.05, 1e80), (1e300, 1.05e300, 1e300)])
+def test_ring_at_the_ends_of_the_range(l, r, c):
+    # Squares and products of such lengths under- or overflow; the value
+    # depends only on their ratios.
+    value = zorvane.heyrovsky_magnification(l, r, c, 1.0)
+    assert rel(value, ring_reference(l, r, c)) < 1e-15, value
 
 
 def test_ring_band_is_relative_to_the_separation():

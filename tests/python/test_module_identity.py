@@ -25,10 +25,11 @@ TABLE = [
     ("integrated_heyrovsky_magnification", "(l, re, rstar)"),
     ("integrated_flux_map_heyrovsky_magnification", "(l, re, rstar, bl, bf)"),
     ("discrete_flux_map_heyrovsky_magnification", "(l, re, rstar, bl, bf)"),
+    ("witt_mao_magnification_gradient", "(l, re, rstar)"),
 ]
 
 SUBINTERPRETER_REFUSAL = (
-    "PyO3 modules do not yet support subinterpreters, see README.md#sub-interpreters")
+    "PyO3 modules do not yet support subinterpreters, see docs/parallel.md#sub-interpreters")
 
 
 def test_module_docstring_and_all():

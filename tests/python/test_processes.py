@@ -35,6 +35,7 @@ CASES = {
     "integrated_heyrovsky_magnification": (L_SHORT, 1.0, 0.05),
     "integrated_flux_map_heyrovsky_magnification": (L_SHORT, 1.0, 0.05, BL, BF),
     "discrete_flux_map_heyrovsky_magnification": (L_SHORT, 1.0, 0.05, BL, BF),
+    "witt_mao_magnification_gradient": (L, 1.0, 0.05),
 }
 assert set(CASES) == set(SIGNATURES)
 NAMES = list(SIGNATURES)

@@ -475,6 +475,11 @@ def check_shape(name, args, result):
         assert type(result) is list and len(result) == len(re) * len(rstar)
         assert all(type(row) is list and len(row) == len(l) for row in result)
         assert all(type(v) is float for row in result for v in row)
+    elif name.endswith("_gradient"):
+        # [A, dA_du, dA_drho]
+        assert type(result) is list and len(result) == 3
+        assert all(type(row) is list and len(row) == len(args[0]) for row in result)
+        assert all(type(v) is float for row in result for v in row)
     else:
         assert type(result) is list and len(result) == len(args[0])
         assert all(type(v) is float for v in result)
@@ -601,7 +606,8 @@ def test_empty_sequences(name):
     if name == "heyrovsky_magnification":
         pytest.skip("no sequence parameter")
     result = getattr(zorvane, name)(*args)
-    assert result == []      # multi: no (re, rstar) pair either
+    # multi: no (re, rstar) pair either; a gradient: three empty lists
+    assert result == ([[], [], []] if name.endswith("_gradient") else [])
 
 
 def test_large_sequences_keep_length_and_order():

@@ -20,6 +20,7 @@ from signatures import SIGNATURES, text_signature
 ROOT = Path(__file__).resolve().parents[2]
 SOURCE_STUB = ROOT / "src" / "module" / "zorvane.pyi"
 README = ROOT / "README.md"
+GUIDE = ROOT / "docs" / "guide.md"
 
 ANNOTATION = {"seq": "_RealSequence", "float": "_Real"}
 RETURNS = {"heyrovsky_magnification": "float", "multi_witt_mao_magnification": "list[list[float]]"}
@@ -68,7 +69,8 @@ def test_stub_signature(name):
     assert [p.arg for p in a.args] == list(inspect.signature(getattr(zorvane, name)).parameters)
     assert getattr(zorvane, name).__text_signature__ == text_signature(name)
     assert [ast.unparse(p.annotation) for p in a.args] == [ANNOTATION[k] for _, k in SIGNATURES[name]]
-    assert ast.unparse(node.returns) == RETURNS.get(name, "list[float]")
+    gradient = "list[list[float]]" if name.endswith("_gradient") else "list[float]"   # [A, dA_du, dA_drho]
+    assert ast.unparse(node.returns) == RETURNS.get(name, gradient)
 
 
 @pytest.mark.parametrize("name", list(SIGNATURES))
@@ -90,14 +92,15 @@ def test_stub_docstring(name):
 
 def test_readme_function_table_follows_the_declarations():
     text = README.read_text()
-    table = text.split("## The eight functions\n\n", 1)[1].split("\n\n", 1)[0]
+    table = text.split("## Functions\n\n", 1)[1].split("\n\n", 1)[0]
     rows = dict(re.findall(r"^\| `(\w+)` \| ([^|]*) \|", table, re.M))
     assert sorted(rows) == sorted(SIGNATURES)
     kind = {"sequence": "seq", "number": "float"}
     for name, arguments in rows.items():
         assert [(p, kind[k]) for p, k in re.findall(r"`(\w+)` (\w+)", arguments)] == list(SIGNATURES[name])
-    # each function has a section whose heading shows its signature
-    headings = [m for line in re.findall(r"^### (.*)$", text, re.M) for m in re.findall(r"`(\w+)(\(.*?\))`", line)]
+    # each function has a section of the guide whose heading shows its signature
+    guide = GUIDE.read_text()
+    headings = [m for line in re.findall(r"^### (.*)$", guide, re.M) for m in re.findall(r"`(\w+)(\(.*?\))`", line)]
     assert sorted(headings) == sorted((name, text_signature(name)) for name in SIGNATURES)
 
 
