@@ -243,7 +243,7 @@ std::optional<Moments> far_weights(std::span<const double> bl, std::span<const d
     if (bl.size() == 1) {
         // One entry: the same brightness over the whole disk.
         if (!std::isfinite(bf[0])) return std::nullopt;
-        for (int k = 0; k < series::kTerms; ++k) raw[k] = bf[0] / (k + 1.0);
+        for (int k = 0; k < series::kTerms; ++k) raw[k] = bf[0] / (2.0 * k + 2.0);  // ∫₀¹ r^(2k+1)·I dr
     } else {
         for (std::size_t j = 0; j < bl.size(); ++j) {
             if (!std::isfinite(bl[j]) || !std::isfinite(bf[j])) return std::nullopt;
