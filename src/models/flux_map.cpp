@@ -227,8 +227,9 @@ Support support_of(std::span<const double> bl) {
 //   ∫ r^(2k+1)·I dr = I0·D(2k+2)/(2k+2) + b·(D(2k+3)/(2k+3) − r0·D(2k+2)/(2k+2)),
 // with D(n) = r1ⁿ − r0ⁿ = (r1 − r0)·Σᵢ r1ⁱ·r0^(n−1−i), a sum of positive terms,
 // so that narrow segments lose nothing to cancellation. None (no series) for a
-// table whose radii do not strictly increase, that holds a value that is not
-// finite, or whose light does not add up to a positive amount.
+// table whose radii decrease somewhere (a repeated radius is a step), that
+// holds a value that is not finite, or whose light does not add up to a
+// positive amount.
 using FarWeights = std::array<double, series::kTerms>;
 
 // The raw moments ∫ r^(2k+1)·P dr over [0, 1] (raw[0]·2π is the table's exact
@@ -247,11 +248,12 @@ std::optional<Moments> far_weights(std::span<const double> bl, std::span<const d
     } else {
         for (std::size_t j = 0; j < bl.size(); ++j) {
             if (!std::isfinite(bl[j]) || !std::isfinite(bf[j])) return std::nullopt;
-            if (j > 0 && !(bl[j] > bl[j - 1])) return std::nullopt;
+            if (j > 0 && !(bl[j] >= bl[j - 1])) return std::nullopt;
         }
         for (std::size_t j = 0; j + 1 < bl.size(); ++j) {
             double r0 = bl[j], r1 = bl[j + 1], i0 = bf[j];
-            if (r1 <= 0.0 || r0 >= 1.0) continue;
+            // A repeated radius is a step in the profile: no segment.
+            if (r1 <= 0.0 || r0 >= 1.0 || r1 == r0) continue;
             const double b = (bf[j + 1] - i0) / (r1 - r0);
             if (r0 < 0.0) {
                 i0 = i0 + b * (0.0 - r0);
@@ -313,9 +315,11 @@ Table tabulated(std::span<const double> bl, std::span<const double> bf) {
     if (profile.dense()) {
         for (const double r : bl) table.angle.push_back(std::asin(std::clamp(r, -1.0, 1.0)));
         for (std::size_t j = 0; j + 1 < bl.size(); ++j) {
-            const double s = (bf[j + 1] - bf[j]) / (bl[j + 1] - bl[j]);
+            // A repeated radius (a step) has no width to integrate over.
+            const bool wide = bl[j + 1] > bl[j];
+            const double s = wide ? (bf[j + 1] - bf[j]) / (bl[j + 1] - bl[j]) : 0.0;
             table.slope.push_back(s);
-            table.intercept.push_back(bf[j] - s * bl[j]);
+            table.intercept.push_back(wide ? bf[j] - s * bl[j] : 0.0);
         }
     }
     return table;

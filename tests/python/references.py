@@ -265,10 +265,10 @@ def table_source(l, rho, bl, bf, dps=DPS):
         den = mp.mpf(0)
         for r0, r1, f0, f1 in zip(bl, bl[1:], bf, bf[1:]):
             r0, r1, f0, f1 = (mp.mpf(v) for v in (r0, r1, f0, f1))
-            slope = (f1 - f0) / (r1 - r0)
             a, b = max(r0, mp.mpf(0)), min(r1, mp.mpf(1))
             if not a < b:
-                continue
+                continue   # also a repeated radius: the step in P is in the [P·G] terms
+            slope = (f1 - f0) / (r1 - r0)
             pa, pb = f0 + slope * (a - r0), f0 + slope * (b - r0)
             num += pb * flux(b) - pa * flux(a) - slope * segment_integral(a, b)
             den += 2 * mp.pi * (pa * (b * b - a * a) / 2 + slope * ((b ** 3 - a ** 3) / 3 - a * (b * b - a * a) / 2))
