@@ -118,16 +118,28 @@ def reference(law, l, rho, mp):
     return num / den
 
 
-def costs_per_epoch(calls, epochs=100, rounds=9):
-    """Median time per separation (µs) of each call, for calls with `epochs` equal
-    separations; the calls take turns, so a changing load hits them alike."""
-    times: list[list[float]] = [[] for _ in calls]
+COST_EPOCHS = {"crossing": 0.5, "outside": 1.5}   # separations timed (l), both within 3 source radii
+COST_SIZES = (25, 400, 3000, SIZES[-1])
+
+
+def costs(calls, epochs=200, rounds=9):
+    """Per call: the median time (µs) of one epoch far from the source (l = 10,
+    the table's mean-value series: about the cost of converting the table), and
+    per separation of each COST_EPOCHS call with `epochs` equal separations,
+    less that. The calls take turns, so a changing load hits them alike."""
+    times: list[list[list[float]]] = [[[] for _ in range(1 + len(COST_EPOCHS))] for _ in calls]
     for _ in range(rounds):
-        for t, (function, l, args) in zip(times, calls):
-            start = time.perf_counter()
-            function([l] * epochs, RE, 0.01, *args)
-            t.append(time.perf_counter() - start)
-    return [statistics.median(t) / epochs * 1e6 for t in times]
+        for t, (function, args) in zip(times, calls):
+            function([10.0], RE, RSTAR, *args)  # after the previous call's large tables are freed
+            for k, (l, n) in enumerate([(10.0, 1)] + [(l, epochs) for l in COST_EPOCHS.values()]):
+                start = time.perf_counter()
+                function([l] * n, RE, RSTAR, *args)
+                t[k].append(time.perf_counter() - start)
+    out = []
+    for t in times:
+        setup = statistics.median(t[0]) * 1e6
+        out.append((setup, [(statistics.median(e) * 1e6 - setup) / epochs for e in t[1:]]))
+    return out
 
 
 def measure():
@@ -165,20 +177,20 @@ def measure():
             print(f"| {name} | {family} | {needed(1e-6, 'crossing')} / {needed(1e-6, 'far')} "
                   f"| {needed(1e-9, 'crossing')} / {needed(1e-9, 'far')} | {last} |", flush=True)
 
-    # The profile is one binary search per node whatever the law, so the cost depends
-    # on the table size only; the fixed-law function is the yardstick.
-    rows: list[tuple[str, Callable[..., list[float]], int | None]] = [
-        ("integrated_heyrovsky_magnification", zorvane.integrated_heyrovsky_magnification, None)]
-    rows += [(function.__name__, function, n) for function in families.values() for n in (400, SIZES[-1])]
-    calls = [(function, l, table(LINEAR_06, radii) if radii else ())
-             for _, function, radii in rows for l in EPOCHS.values()]
-    costs = costs_per_epoch(calls)
+    # A table of up to 23 radii cuts the radial rule at each of them; from 24 on the
+    # rule is cut only around the lens and the profile is integrated exactly against
+    # the ring integrand's interpolant, at a cost that grows with the number of radii.
+    rows: list[tuple[Callable[..., list[float]], int | None]] = [(zorvane.integrated_heyrovsky_magnification, None)]
+    rows += [(function, n) for function in families.values() for n in COST_SIZES]
+    measured = costs([(function, table(LINEAR_06, radii) if radii else ()) for function, radii in rows])
+    fixed = measured[0][1]
     print()
-    print("| function | radii | µs per epoch: crossing / far | relative to the fixed law |")
-    print("|---|---:|---:|---:|")
-    for k, (name, _, radii) in enumerate(rows):
-        crossing, far = costs[2 * k], costs[2 * k + 1]
-        print(f"| {name} | {radii or '—'} | {crossing:.0f} / {far:.0f} | {crossing / costs[0]:.2f} / {far / costs[1]:.2f} |")
+    print(f"| function | radii | µs per call (the table) | µs per epoch: {' / '.join(COST_EPOCHS)} | relative to the fixed law |")
+    print("|---|---:|---:|---:|---:|")
+    for (function, radii), (setup, per_epoch) in zip(rows, measured):
+        times = " / ".join(f"{v:.3g}" for v in per_epoch)
+        ratios = " / ".join(f"{v / f:.3g}" for v, f in zip(per_epoch, fixed))
+        print(f"| `{function.__name__}` | {radii or '—'} | {setup:.3g} | {times} | {ratios} |")
 
 
 def main():

@@ -80,8 +80,7 @@ void fuzz_integrated_element(Input& in, bool rings) {
     const std::initializer_list<double> args = {l, re, rstar};
     const char* routine = rings ? "integrated_heyrovsky_element" : "integrated_witt_mao_element";
     const auto element = [&](auto family) {
-        return models::integrated_element(family, l, re, rstar, models::linear_limb_darkening,
-                                          models::LINEAR_LIMB_DARKENING_NORM);
+        return models::integrated_element(family, l, re, rstar, models::LinearLaw{});
     };
     const double v = rings ? element(models::RingFamily{}) : element(models::DiskFamily{});
     if (std::isnan(l)) {

@@ -1,5 +1,5 @@
-// The four-lane kernels on AVX2: the templates of carlson_lanes.inc
-// instantiated with a pack of four doubles.
+// The four-lane kernels on AVX2 (Carlson's integrals and Bulirsch's cel): the
+// templates of carlson_lanes.inc instantiated with a pack of four doubles.
 //
 // This file is compiled like every other (no -mavx2 for the build): only the
 // code between the target pragmas below is compiled for AVX2, and it runs
@@ -9,6 +9,7 @@
 // AVX2 instructions. The lane templates are included a second time inside
 // the namespace `avx2`, which keeps their instances apart from the scalar ones.
 #include "ellip/carlson_batch.hpp"
+#include "ellip/cel.hpp"
 
 #include <cfloat>
 #include <cmath>
@@ -132,6 +133,29 @@ inline M4 lane_rj_other(V4& r, M4 m, V4 rho, M4 out_of_range, V4 rp, V4 rx, V4 r
     return M4(_mm256_castsi256_pd(_mm256_load_si256(reinterpret_cast<const __m256i*>(failed))));
 }
 
+// Eight lanes as two packs, for the loops whose steps wait on a division and
+// a square root: two independent packs keep the units busy. Only what cel
+// needs.
+struct M8 {
+    M4 lo, hi;
+};
+struct V8 {
+    V4 lo, hi;
+    V8(double d) noexcept : lo(d), hi(d) {}
+    V8(V4 a, V4 b) noexcept : lo(a), hi(b) {}
+};
+inline V8 operator+(V8 a, V8 b) noexcept { return {a.lo + b.lo, a.hi + b.hi}; }
+inline V8 operator*(V8 a, V8 b) noexcept { return {a.lo * b.lo, a.hi * b.hi}; }
+inline V8 operator/(V8 a, V8 b) noexcept { return {a.lo / b.lo, a.hi / b.hi}; }
+inline V8 operator-(V8 a, V8 b) noexcept { return {a.lo - b.lo, a.hi - b.hi}; }
+inline M8 operator<=(V8 a, V8 b) noexcept { return {a.lo <= b.lo, a.hi <= b.hi}; }
+inline M8 operator&&(M8 a, M8 b) noexcept { return {a.lo && b.lo, a.hi && b.hi}; }
+inline M8 operator!(M8 a) noexcept { return {!a.lo, !a.hi}; }
+inline V8 lane_sqrt(V8 x) noexcept { return {lane_sqrt(x.lo), lane_sqrt(x.hi)}; }
+inline V8 lane_abs(V8 x) noexcept { return {lane_abs(x.lo), lane_abs(x.hi)}; }
+inline V8 lane_select(M8 m, V8 a, V8 b) noexcept { return {lane_select(m.lo, a.lo, b.lo), lane_select(m.hi, a.hi, b.hi)}; }
+inline bool lane_any(M8 m) noexcept { return lane_any(m.lo || m.hi); }
+
 }  // namespace zorvane::ellip::avx2
 
 #define ZORVANE_LANES_NS avx2
@@ -213,6 +237,14 @@ void carlson_zero(CarlsonZeroLanes& lanes) noexcept {
     lanes.ok_rj = ok_rj;
 }
 
+// Eight cels from the arrays at `at`.
+void cel8(const double* kc, const double* p, const double* a, const double* b, double* value) noexcept {
+    const auto load = [](const double* v) { return V8(V4(_mm256_loadu_pd(v)), V4(_mm256_loadu_pd(v + 4))); };
+    const V8 out = cel_positive(load(kc), load(p), load(a), load(b), M8{M4(true), M4(true)});
+    _mm256_storeu_pd(value, out.lo.v);
+    _mm256_storeu_pd(value + 4, out.hi.v);
+}
+
 }  // namespace
 
 }  // namespace zorvane::ellip::avx2
@@ -232,6 +264,31 @@ CarlsonZeroKernel carlson_zero_kernel() noexcept {
     if (kernel_set() == KernelSet::avx2) return &avx2::carlson_zero;
 #endif
     return nullptr;
+}
+
+void cel_lanes(const double* kc, const double* p, const double* a, const double* b, double* value,
+               std::size_t count) noexcept {
+#ifdef ZORVANE_HAVE_AVX2_KERNELS
+    if (kernel_set() == KernelSet::avx2) {
+        std::size_t i = 0;
+        for (; i + 8 <= count; i += 8) avx2::cel8(kc + i, p + i, a + i, b + i, value + i);
+        if (i < count) {
+            // The last few, padded with harmless lanes.
+            double tail[4][8], out[8];
+            for (std::size_t j = 0; j < 8; ++j) {
+                const bool in = i + j < count;
+                tail[0][j] = in ? kc[i + j] : 1.0;
+                tail[1][j] = in ? p[i + j] : 1.0;
+                tail[2][j] = in ? a[i + j] : 1.0;
+                tail[3][j] = in ? b[i + j] : 1.0;
+            }
+            avx2::cel8(tail[0], tail[1], tail[2], tail[3], out);
+            for (std::size_t j = 0; i + j < count; ++j) value[i + j] = out[j];
+        }
+        return;
+    }
+#endif
+    for (std::size_t i = 0; i < count; ++i) value[i] = cel(kc[i], p[i], a[i], b[i]);
 }
 
 }  // namespace zorvane::ellip

@@ -19,10 +19,13 @@
 //   lane_any(m)                                          some lane of m is set
 //   lane_atan(x, m), lane_pow(x, e, m)                   library calls on the lanes of m
 //   lane_rj_other(...)                                   see rc_factor_nonpositive
-// The double forms follow; the templates themselves are in carlson_lanes.inc.
+// The double forms follow; the templates themselves are in carlson_lanes.inc,
+// which also holds Bulirsch's generalised complete integral cel (cel.hpp).
 #pragma once
 
 #include <cmath>
+#include <limits>
+#include <numbers>
 
 #include "common/messages.hpp"
 #include "common/result.hpp"

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <numbers>
 #include <optional>
 #include <span>
+#include <vector>
 
 #include "common/panic.hpp"
 #include "models/heyrovsky.hpp"
@@ -12,16 +14,200 @@
 #include "models/mean_value.hpp"
 #include "numeric/interp.hpp"
 #include "numeric/quadrature.hpp"
+#include "numeric/radial_rules.hpp"
 
 namespace zorvane::models {
 
 namespace {
 
+// From this many radii on, a table (with increasing radii) is dense: the
+// rule's pieces end only at the two knots around the lens, and across the
+// others the ring integrand is interpolated on each piece and integrated
+// exactly against every linear segment. Cut at every knot, each segment
+// would need its own few nodes (some 1000 rings for 400 knots); crossed, the
+// pieces need twice the nodes of a smooth profile, and each knot costs the
+// two antiderivatives of the piece's interpolants there.
+constexpr std::size_t kDenseKnots = 24;
+
+constexpr std::size_t kMostNodes = quadrature::radial_rules::GAUSS_LEGENDRE_MAX;
+
+// The Legendre three-term recurrence P_{k+1} = (A_k·x)·P_k + B_k·P_{k−1},
+// A_k = (2k + 1)/(k + 1), B_k = −k/(k + 1), for k up to the most nodes.
+struct Recurrence {
+    double a[kMostNodes + 2], b[kMostNodes + 2];
+    constexpr Recurrence() : a(), b() {
+        for (std::size_t k = 0; k < kMostNodes + 2; ++k) {
+            a[k] = (2.0 * k + 1.0) / (k + 1.0);
+            b[k] = -static_cast<double>(k) / (k + 1.0);
+        }
+    }
+};
+constexpr Recurrence kLegendre{};
+
+// The interpolants of one piece of the rule, of h = g·dr/dt and of h·r in the
+// piece's parameter t (x = 2t − 1), as Legendre series of their
+// antiderivatives F(x) = (1/2)·∫₋₁ˣ (so F(−1) = 0 and F(1) is the piece's
+// integral): e[j] for j <= n, from the Gauss coefficients
+// c_k = (2k + 1)·Σᵢ Wᵢ·hᵢ·P_k(xᵢ) through ∫₋₁ˣ P_k = (P_{k+1} − P_{k−1})/(2k + 1).
+struct PieceSeries {
+    std::size_t terms;
+    double e0[kMostNodes + 1], e1[kMostNodes + 1];
+};
+
+// v[i] = Wᵢ·hᵢ (the rule's weight times g), vr[i] = v[i]·r[i], x[i] the
+// nodes in [−1, 1]; n <= kMostNodes.
+void piece_series(const double* v, const double* vr, const double* x, std::size_t n, PieceSeries& out) noexcept {
+    double c0[kMostNodes + 2] = {}, c1[kMostNodes + 2] = {};
+    double prev[kMostNodes], cur[kMostNodes];
+    for (std::size_t i = 0; i < n; ++i) {
+        prev[i] = 1.0;
+        cur[i] = x[i];
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        c0[0] = c0[0] + v[i];
+        c1[0] = c1[0] + vr[i];
+    }
+    for (std::size_t k = 1; k < n; ++k) {
+        double s0 = 0.0, s1 = 0.0;
+        for (std::size_t i = 0; i < n; ++i) {
+            s0 = s0 + v[i] * cur[i];
+            s1 = s1 + vr[i] * cur[i];
+            const double next = (kLegendre.a[k] * x[i]) * cur[i] + kLegendre.b[k] * prev[i];
+            prev[i] = cur[i];
+            cur[i] = next;
+        }
+        c0[k] = s0 * (2.0 * k + 1.0);
+        c1[k] = s1 * (2.0 * k + 1.0);
+    }
+    // (1/2)·[c₀·(P₀ + P₁) + Σ_{k>=1} c_k·(P_{k+1} − P_{k−1})/(2k + 1)].
+    out.terms = n + 1;
+    for (std::size_t j = 0; j <= n; ++j) {
+        const double from_below0 = j == 0 ? c0[0] : c0[j - 1] / (2.0 * j - 1.0);
+        const double from_below1 = j == 0 ? c1[0] : c1[j - 1] / (2.0 * j - 1.0);
+        out.e0[j] = 0.5 * (from_below0 - c0[j + 1] / (2.0 * j + 3.0));
+        out.e1[j] = 0.5 * (from_below1 - c1[j + 1] / (2.0 * j + 3.0));
+    }
+}
+
+// Both antiderivatives at the points x[m], m < count, by Clenshaw's sums
+// (all points side by side).
+void antiderivatives(const PieceSeries& s, const double* x, std::size_t count, double* f0, double* f1) noexcept {
+    constexpr std::size_t kChunk = 64;
+    for (std::size_t first = 0; first < count; first += kChunk) {
+        const std::size_t m = std::min(kChunk, count - first);
+        double b0[kChunk], b1[kChunk], c0[kChunk], c1[kChunk];  // b_{j+1}, b_{j+2}
+        for (std::size_t q = 0; q < m; ++q) b0[q] = b1[q] = c0[q] = c1[q] = 0.0;
+        for (std::size_t j = s.terms; j-- > 0;) {
+            const double a = kLegendre.a[j], b = kLegendre.b[j + 1];
+            for (std::size_t q = 0; q < m; ++q) {
+                const double ax = a * x[first + q];
+                const double n0 = s.e0[j] + ax * b0[q] + b * c0[q];
+                const double n1 = s.e1[j] + ax * b1[q] + b * c1[q];
+                c0[q] = b0[q];
+                c1[q] = b1[q];
+                b0[q] = n0;
+                b1[q] = n1;
+            }
+        }
+        for (std::size_t q = 0; q < m; ++q) {
+            f0[first + q] = b0[q];
+            f1[first + q] = b1[q];
+        }
+    }
+}
+
+// The table as a profile for integrated_element: no uniform part, kinks at
+// its radii. For a dense table `angle` holds asin of the radii in [0, 1] and
+// `intercept`, `slope` each segment's line P = intercept + slope·r.
 struct TabulatedProfile {
+    static constexpr double uniform = 0.0;
+    static constexpr bool vanishes_at_limb = false;
     std::span<const double> radius;
     std::span<const double> brightness;
-    double operator()(double r) const noexcept {
+    Support covered;
+    double norm;
+    bool sorted;
+    std::span<const double> angle, intercept, slope;
+    double operator()(double r, double /*mu*/) const noexcept { return at(r); }
+    double at(double r) const noexcept {
         return interp::interp(radius, brightness, r, interp::ExtrapolationMode::Fixed(0.0));
+    }
+    Support support() const noexcept { return covered; }
+    std::span<const double> knots() const noexcept { return radius; }
+    bool dense() const noexcept { return sorted && radius.size() >= kDenseKnots; }
+
+    // The nearest knots strictly below and above l (none, one or two), into
+    // `out`: the segment or the two segments that hold the lens.
+    std::span<const double> knots_around(double l, double* out) const noexcept {
+        const auto below = std::lower_bound(radius.begin(), radius.end(), l);
+        const auto above = std::upper_bound(below, radius.end(), l);
+        std::size_t k = 0;
+        if (below != radius.begin()) out[k++] = *(below - 1);
+        if (above != radius.end()) out[k++] = *above;
+        return {out, k};
+    }
+
+    // Σ over the rule of the dense form. A piece at r = l lies within one
+    // segment, where P is linear: its nodes as they are. Any other piece: its
+    // interpolants (PieceSeries) integrated exactly against each segment it
+    // crosses, through their antiderivatives at the knots inside it.
+    double dense_integral(const radial::Rule& rule, const double* g, bool& any_finite) const {
+        thread_local std::vector<double> x, f0, f1;
+        double sum = 0.0;
+        for (const radial::Piece& piece : rule.pieces) {
+            const std::size_t n = piece.count;
+            if (piece.log_end != 0 || n > kMostNodes) {
+                for (std::size_t i = piece.first; i < piece.first + n; ++i) {
+                    const double v = g[i] * at(rule.r[i]);
+                    if (!std::isfinite(v)) continue;
+                    any_finite = true;
+                    sum = sum + rule.w[i] * v;
+                }
+                continue;
+            }
+            double v[kMostNodes], vr[kMostNodes], xs[kMostNodes];
+            for (std::size_t i = 0; i < n; ++i) {
+                const std::size_t k = piece.first + i;
+                const double value = rule.w[k] * g[k];
+                const bool finite = std::isfinite(value);
+                any_finite = any_finite || finite;
+                v[i] = finite ? value : 0.0;
+                vr[i] = v[i] * rule.r[k];
+                xs[i] = 2.0 * rule.t[k] - 1.0;
+            }
+            PieceSeries series;
+            piece_series(v, vr, xs, n, series);
+            // The knots strictly inside the piece, in θ, and the segment that
+            // holds the piece's start.
+            const auto first = std::upper_bound(angle.begin(), angle.end(), piece.a);
+            const auto last = std::lower_bound(first, angle.end(), piece.b);
+            const std::size_t inside = static_cast<std::size_t>(last - first);
+            x.resize(inside + 1);
+            f0.resize(inside + 1);
+            f1.resize(inside + 1);
+            for (std::size_t q = 0; q < inside; ++q) x[q] = 2.0 * radial::parameter(piece, first[q]) - 1.0;
+            antiderivatives(series, x.data(), inside, f0.data(), f1.data());
+            // F(1) of each: the piece's integrals Σ v and Σ v·r.
+            double total0 = 0.0, total1 = 0.0;
+            for (std::size_t i = 0; i < n; ++i) {
+                total0 = total0 + v[i];
+                total1 = total1 + vr[i];
+            }
+            f0[inside] = total0;
+            f1[inside] = total1;
+            // Segment j (from knot j to j + 1) holds the piece from its start
+            // (or knot q − 1) to knot q; j < 0 or past the last knot: P = 0.
+            std::size_t j = static_cast<std::size_t>(first - angle.begin());
+            double below0 = 0.0, below1 = 0.0;
+            for (std::size_t q = 0; q <= inside; ++q, ++j) {
+                if (j >= 1 && j < radius.size()) {
+                    sum = sum + (intercept[j - 1] * (f0[q] - below0) + slope[j - 1] * (f1[q] - below1));
+                }
+                below0 = f0[q];
+                below1 = f1[q];
+            }
+        }
+        return sum;
     }
 };
 
@@ -41,25 +227,33 @@ Support support_of(std::span<const double> bl) {
 //   ∫ r^(2k+1)·I dr = I0·D(2k+2)/(2k+2) + b·(D(2k+3)/(2k+3) − r0·D(2k+2)/(2k+2)),
 // with D(n) = r1ⁿ − r0ⁿ = (r1 − r0)·Σᵢ r1ⁱ·r0^(n−1−i), a sum of positive terms,
 // so that narrow segments lose nothing to cancellation. None (no series) for a
-// table whose radii do not strictly increase, that holds a value that is not
-// finite, or whose light does not add up to a positive amount.
+// table whose radii decrease somewhere (a repeated radius is a step), that
+// holds a value that is not finite, or whose light does not add up to a
+// positive amount.
 using FarWeights = std::array<double, series::kTerms>;
 
-std::optional<FarWeights> far_weights(std::span<const double> bl, std::span<const double> bf) {
+// The raw moments ∫ r^(2k+1)·P dr over [0, 1] (raw[0]·2π is the table's exact
+// normalisation N), and from them the weights.
+struct Moments {
+    FarWeights raw, weight;
+};
+
+std::optional<Moments> far_weights(std::span<const double> bl, std::span<const double> bf) {
     constexpr int kPowers = 2 * series::kTerms + 2;
     FarWeights raw{};
     if (bl.size() == 1) {
         // One entry: the same brightness over the whole disk.
         if (!std::isfinite(bf[0])) return std::nullopt;
-        for (int k = 0; k < series::kTerms; ++k) raw[k] = bf[0] / (k + 1.0);
+        for (int k = 0; k < series::kTerms; ++k) raw[k] = bf[0] / (2.0 * k + 2.0);  // ∫₀¹ r^(2k+1)·I dr
     } else {
         for (std::size_t j = 0; j < bl.size(); ++j) {
             if (!std::isfinite(bl[j]) || !std::isfinite(bf[j])) return std::nullopt;
-            if (j > 0 && !(bl[j] > bl[j - 1])) return std::nullopt;
+            if (j > 0 && !(bl[j] >= bl[j - 1])) return std::nullopt;
         }
         for (std::size_t j = 0; j + 1 < bl.size(); ++j) {
             double r0 = bl[j], r1 = bl[j + 1], i0 = bf[j];
-            if (r1 <= 0.0 || r0 >= 1.0) continue;
+            // A repeated radius is a step in the profile: no segment.
+            if (r1 <= 0.0 || r0 >= 1.0 || r1 == r0) continue;
             const double b = (bf[j + 1] - i0) / (r1 - r0);
             if (r0 < 0.0) {
                 i0 = i0 + b * (0.0 - r0);
@@ -84,37 +278,61 @@ std::optional<FarWeights> far_weights(std::span<const double> bl, std::span<cons
     if (!(raw[0] > 0.0) || !std::isfinite(raw[0])) return std::nullopt;
     FarWeights weight{};
     for (int k = 0; k < series::kTerms; ++k) weight[k] = (raw[k] / raw[0]) * series::RING_WEIGHT[k];
-    return weight;
+    return Moments{raw, weight};
 }
 
-// The table as a profile, with the radii it covers, its normalisation over
-// them and its series weights.
+// The table as a profile, with its series weights and, for a dense table,
+// the knots' angles and the segments' lines (bound into the profile by
+// bind(), once the table has its place).
 struct Table {
     TabulatedProfile profile;
-    Support support;
-    double norm;
-    std::optional<FarWeights> far;
+    std::optional<Moments> far;
+    std::vector<double> angle, intercept, slope;
+    void bind() noexcept {
+        profile.angle = angle;
+        profile.intercept = intercept;
+        profile.slope = slope;
+    }
 };
 
-// Asserts equal lengths first (a Panic, before any other work).
+// Asserts equal lengths first (a Panic, before any other work). The
+// normalisation is the table's exact integral where its moments exist
+// (increasing finite radii); otherwise (radii out of order, which interp
+// reads its own way) the tanh-sinh rule's over the radii it covers.
 Table tabulated(std::span<const double> bl, std::span<const double> bf) {
     assert_eq(static_cast<long long>(bl.size()), static_cast<long long>(bf.size()));
-    const TabulatedProfile profile{bl, bf};
-    const Support support = support_of(bl);
-    const double norm = quadrature::double_exponential::integrate(
-                            [&](double r) { return (r * detail::kTwoPi) * profile(r); },
-                            support.lo, support.hi, detail::kTarget)
-                            .integral;
-    return {profile, support, norm, far_weights(bl, bf)};
+    const std::optional<Moments> far = far_weights(bl, bf);
+    Table table{{bl, bf, support_of(bl), 0.0, far.has_value() && bl.size() > 1, {}, {}, {}}, far, {}, {}, {}};
+    TabulatedProfile& profile = table.profile;
+    if (far) {
+        profile.norm = far->raw[0] * detail::kTwoPi;
+    } else {
+        profile.norm = quadrature::double_exponential::integrate(
+                           [&](double r) { return (r * detail::kTwoPi) * profile.at(r); },
+                           profile.covered.lo, profile.covered.hi, 1e-16)
+                           .integral;
+    }
+    if (profile.dense()) {
+        for (const double r : bl) table.angle.push_back(std::asin(std::clamp(r, -1.0, 1.0)));
+        for (std::size_t j = 0; j + 1 < bl.size(); ++j) {
+            // A repeated radius (a step) has no width to integrate over.
+            const bool wide = bl[j + 1] > bl[j];
+            const double s = wide ? (bf[j + 1] - bf[j]) / (bl[j + 1] - bl[j]) : 0.0;
+            table.slope.push_back(s);
+            table.intercept.push_back(wide ? bf[j] - s * bl[j] : 0.0);
+        }
+    }
+    return table;
 }
 
 template <class Family>
 std::vector<double> integrated_flux_map(Family family, std::span<const double> l, double re,
                                         double rstar, std::span<const double> bl,
                                         std::span<const double> bf) {
-    const Table table = tabulated(bl, bf);
-    return integrated_magnification(family, l, re, rstar, table.profile, table.norm, table.support,
-                                    table.far ? table.far->data() : nullptr);
+    Table table = tabulated(bl, bf);
+    table.bind();
+    return integrated_magnification(family, l, re, rstar, table.profile,
+                                    table.far ? table.far->weight.data() : nullptr);
 }
 
 }  // namespace

@@ -1,10 +1,12 @@
 #include "models/heyrovsky.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <numbers>
 
 #include "ellip/carlson_batch.hpp"
+#include "ellip/cel.hpp"
 #include "ellip/legendre/ellipk.hpp"
 #include "ellip/legendre/ellippi.hpp"
 #include "ellip/elliprf.hpp"
@@ -301,6 +303,51 @@ void heyrovsky_rings(double l, const double* r, std::size_t count, double re, do
         if (waiting == 4) flush();
     }
     if (waiting > 0) flush();
+}
+
+// 2π·A = 4/(s·√D)·[2c²·K(m) + δ²·Π(n, m)] = 4/(s·√D)·cel(kc, p, 2c² + δ², 2c²·p + δ²),
+// p = 1 − n = (δ/s)², kc² = 1 − m = p·(s² + 4c²)/D (the near ring's exact
+// complements), δ = r − l, s = l + r, D = δ² + 4c².
+void ring_magnifications(double l, const double* r, std::size_t count, double re, double rstar,
+                         double* out) noexcept {
+    const double c = re / rstar;
+    const double g = c * c;
+    const bool plain_lens = l > 0.0 && g > 0.0 && g < kZoneHigh;
+    // A block of rings at a time: first the plain ones are picked out, then
+    // their parameters formed side by side (a loop the compiler vectorises),
+    // then the cels taken eight at a time.
+    constexpr std::size_t kBlock = 64;
+    double radius[kBlock], kc[kBlock], p[kBlock], a[kBlock], b[kBlock], scale[kBlock], value[kBlock];
+    std::size_t at[kBlock];
+    for (std::size_t first = 0; first < count; first += kBlock) {
+        const std::size_t end = std::min(count, first + kBlock);
+        std::size_t n = 0;
+        for (std::size_t i = first; i < end; ++i) {
+            const double s = l + r[i];
+            if (plain_lens && r[i] > 0.0 && r[i] != l && s > kZoneLow && s < kZoneHigh) {
+                radius[n] = r[i];
+                at[n++] = i;
+            } else {
+                const auto v = heyrovsky_magnification(l, r[i], re, rstar);
+                out[i] = v ? *v : std::numeric_limits<double>::quiet_NaN();
+            }
+        }
+        for (std::size_t k = 0; k < n; ++k) {
+            const double delta = radius[k] - l;
+            const double s = l + radius[k];
+            const double d = delta * delta;
+            const double big_d = d + g * 4.0;
+            const double q = delta / s;
+            const double pk = q * q;
+            kc[k] = std::sqrt(pk * ((s * s + g * 4.0) / big_d));
+            p[k] = pk;
+            a[k] = (g + g) + d;
+            b[k] = (g + g) * pk + d;
+            scale[k] = (4.0 / (s * std::sqrt(big_d))) / kTwoPi;
+        }
+        ellip::cel_lanes(kc, p, a, b, value, n);
+        for (std::size_t k = 0; k < n; ++k) out[at[k]] = scale[k] * value[k];
+    }
 }
 
 }  // namespace zorvane::models

@@ -21,4 +21,14 @@ Result<double> heyrovsky_magnification(double l, double r, double re, double rst
 void heyrovsky_rings(double l, const double* r, std::size_t count, double re, double rstar,
                      double* out) noexcept;
 
+// The same ring magnifications by another road, for the radial integrals:
+// 2c²·K(m) + (r − l)²·Π(n, m) as one Bulirsch integral cel (ellip/cel.hpp)
+// from the complements 1 − n and 1 − m, four rings at a time. Within 1e-15
+// of the exact value (measured against mpmath from |r − l| = 1e-12·l to
+// r = 3l and c from 0.1 to 1e6) but not the bits of heyrovsky_magnification,
+// to which it leaves the rings outside its ranges (r = l, l or r not
+// positive, l + r or c² beyond 1e±150, NaN).
+void ring_magnifications(double l, const double* r, std::size_t count, double re, double rstar,
+                         double* out) noexcept;
+
 }  // namespace zorvane::models

@@ -68,7 +68,7 @@ def witt_mao_magnification(l: _RealSequence, re: _Real, rstar: _Real) -> list[fl
     negative separation, and every element when ``re`` or ``rstar`` is 0 or
     NaN. Every separation keeps its own value however close it is to the
     limb; the closed limb value is returned for l = 1 exactly. The measured
-    accuracy is in the README's accuracy table.
+    accuracy is in docs/accuracy.md.
 
     Raises
     ------
@@ -101,8 +101,8 @@ def integrated_witt_mao_magnification(l: _RealSequence, re: _Real, rstar: _Real)
         that has no finite value (NaN, infinite or negative separation, ``re``
         or ``rstar`` 0 or NaN). The same quantity as
         ``integrated_heyrovsky_magnification`` by an independent route; that
-        function is the more accurate and the faster one (the README's accuracy
-        and speed tables give the measured figures).
+        function is the more accurate and the faster one (docs/accuracy.md and
+        docs/performance.md give the measured figures).
 
     Raises
     ------
@@ -128,7 +128,7 @@ def integrated_flux_map_witt_mao_magnification(
         Einstein radius and source radius, in one and the same length unit.
     bl : sequence of numbers
         Radii of the table, as fractions of the source radius, ascending,
-        within [0, 1].
+        within [0, 1]; a radius given twice makes a step in the profile.
     bf : sequence of numbers
         Brightness at those radii, in any unit; as long as ``bl``.
 
@@ -255,7 +255,7 @@ def integrated_flux_map_heyrovsky_magnification(
         Einstein radius and source radius, in one and the same length unit.
     bl : sequence of numbers
         Radii of the table, as fractions of the source radius, ascending,
-        within [0, 1].
+        within [0, 1]; a radius given twice makes a step in the profile.
     bf : sequence of numbers
         Brightness at those radii, in any unit; as long as ``bl``.
 
@@ -320,7 +320,7 @@ def witt_mao_magnification_gradient(l: _RealSequence, re: _Real, rstar: _Real) -
     fixed rho and its derivative in rho at fixed u, from the same elliptic
     integrals as A (far from the source, the same series differentiated term
     by term). These are the derivatives a light-curve model in (t0, u0, tE,
-    rho) needs; the README gives the chain rule.
+    rho) needs; docs/guide.md gives the chain rule.
 
     Parameters
     ----------
@@ -341,7 +341,7 @@ def witt_mao_magnification_gradient(l: _RealSequence, re: _Real, rstar: _Real) -
     either side. Their sum, the derivative with the source's near edge kept
     on the lens, stays finite there. Where A is NaN (a NaN, infinite or
     negative separation, ``re`` or ``rstar`` 0 or NaN) both derivatives are
-    NaN. The measured accuracy is in the README's accuracy table.
+    NaN. The measured accuracy is in docs/accuracy.md.
 
     Raises
     ------

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "common/messages.hpp"
+#include "ellip/cel.hpp"
 #include "ellip/elliprc.hpp"
 #include "ellip/elliprd.hpp"
 #include "ellip/elliprf.hpp"
@@ -195,6 +196,17 @@ INSTANTIATE_TEST_SUITE_P(
         Near{"ellippi(0.5,-1)", [] { return ellippi(0.5, -1); }, "1.800473988685746308971972", 4},
         Near{"ellippi(-1,-2)", [] { return ellippi(-1, -2); }, "0.8681363608111037974825319", 4},
         Near{"ellippi(2,-1)", [] { return ellippi(2, -1); }, "0.2217095718832211976275301", 4},
+        // Bulirsch's generalised complete integral: K, E, Pi and their mixtures,
+        // with kc and p down to 1e-8 and 1e-16 (a ring through the lens).
+        Near{"cel(0.5, 1, 1, 1)", [] { return Result<double>(cel(0.5, 1, 1, 1)); }, "2.156515647499643235438675", 4},
+        Near{"cel(0.5, 1, 1, 0.25)", [] { return Result<double>(cel(0.5, 1, 1, 0.25)); }, "1.211056027568459524803563", 4},
+        Near{"cel(0.8, 0.3, 2.5, -1.0)", [] { return Result<double>(cel(0.8, 0.3, 2.5, -1.0)); }, "0.4963350399794739128525294", 4},
+        Near{"cel(1e-8, 1, 1, 1)", [] { return Result<double>(cel(1e-8, 1, 1, 1)); }, "19.80697510507225654023021", 4},
+        Near{"cel(1e-8, 1e-16, 3.0, 2e-16)", [] { return Result<double>(cel(1e-8, 1e-16, 3.0, 2e-16)); }, "58.42092531521677055695517", 4},
+        Near{"cel(0.999, 1, 1, -1)", [] { return Result<double>(cel(0.999, 1, 1, -1)); }, "-0.0003930921123904747232346594", 4},
+        Near{"cel(0.3, 1e-10, 1.0, 0.5)", [] { return Result<double>(cel(0.3, 1e-10, 1.0, 0.5)); }, "261795.9241368892184881694", 4},
+        Near{"cel(2.0, 4.0, 1.0, 3.0)", [] { return Result<double>(cel(2.0, 4.0, 1.0, 3.0)); }, "0.9206812204279576659468188", 4},
+        Near{"cel(1e-3, 0.7, 1.0, 1e-6)", [] { return Result<double>(cel(1e-3, 0.7, 1.0, 1e-6)); }, "1.123059471178148058893051", 4},
         // Far from 1 the products inside RD, RG and RJ would overflow or
         // underflow; the exact rescaling keeps these finite and accurate.
         Near{"elliprd tiny AGM", [] { return elliprd(0, 7.0587721458788737e-187, 1.7135495023038935e-167); },
@@ -304,5 +316,21 @@ INSTANTIATE_TEST_SUITE_P(
         Message{"ellippi(1,2)", [] { return ellippi(1, 2); }, messages::kEllippiM},
         Message{"ellippi(NaN,0.5)", [] { return ellippi(NaN, 0.5); }, messages::kElliprjConvergence},
         Message{"ellippi(0.5,NaN)", [] { return ellippi(0.5, NaN); }, messages::kElliprjConvergence}));
+
+// The lanes (four at a time where the processor has them) give the scalar
+// loop's bits, for any count (a partial last pack included).
+TEST(Cel, LanesGiveTheScalarBits) {
+    constexpr std::size_t n = 19;
+    double kc[n], p[n], a[n], b[n], got[n];
+    for (std::size_t i = 0; i < n; ++i) {
+        const double t = static_cast<double>(i) / n;
+        kc[i] = std::pow(10.0, -8.0 * t);
+        p[i] = std::pow(10.0, -16.0 * (1.0 - t));
+        a[i] = 1.0 + t;
+        b[i] = i % 3 == 0 ? -a[i] : p[i] * (2.0 - t);
+    }
+    cel_lanes(kc, p, a, b, got, n);
+    for (std::size_t i = 0; i < n; ++i) EXPECT_EQ(ulps(got[i], cel(kc[i], p[i], a[i], b[i])), 0) << i;
+}
 
 }  // namespace
