@@ -11,6 +11,7 @@
 #include "common/panic.hpp"
 #include "models/heyrovsky.hpp"
 #include "models/integrated.hpp"
+#include "models/integrated_gradient.hpp"
 #include "models/mean_value.hpp"
 #include "numeric/interp.hpp"
 #include "numeric/quadrature.hpp"
@@ -118,7 +119,10 @@ void antiderivatives(const PieceSeries& s, const double* x, std::size_t count, d
 
 // The table as a profile for integrated_element: no uniform part, kinks at
 // its radii. For a dense table `angle` holds asin of the radii in [0, 1] and
-// `intercept`, `slope` each segment's line P = intercept + slope·r.
+// `line_intercept`, `line_slope` each segment's line P = intercept + slope·r.
+// For the gradients: its steps (a jump at each end of the radii that shine and
+// at each repeated radius) and whether it has them (increasing finite radii,
+// finite values and a positive integral).
 struct TabulatedProfile {
     static constexpr double uniform = 0.0;
     static constexpr bool vanishes_at_limb = false;
@@ -127,7 +131,7 @@ struct TabulatedProfile {
     Support covered;
     double norm;
     bool sorted;
-    std::span<const double> angle, intercept, slope;
+    std::span<const double> angle, line_intercept, line_slope;
     double operator()(double r, double /*mu*/) const noexcept { return at(r); }
     double at(double r) const noexcept {
         return interp::interp(radius, brightness, r, interp::ExtrapolationMode::Fixed(0.0));
@@ -152,23 +156,66 @@ struct TabulatedProfile {
     // interpolants (PieceSeries) integrated exactly against each segment it
     // crosses, through their antiderivatives at the knots inside it.
     double dense_integral(const radial::Rule& rule, const double* g, bool& any_finite) const {
-        thread_local std::vector<double> x, f0, f1;
         double sum = 0.0;
+        over_pieces(
+            rule, g, any_finite, false,
+            [&](std::size_t i) {
+                const double v = g[i] * at(rule.r[i]);
+                if (!std::isfinite(v)) return;
+                any_finite = true;
+                sum = sum + rule.w[i] * v;
+            },
+            [&](std::size_t j, double d0, double d1) { sum = sum + (line_intercept[j] * d0 + line_slope[j] * d1); });
+        return sum;
+    }
+
+    // The same form of Σ P'(r)·h·w, times r with times_r: the slope of the
+    // segment that holds each node or part of a piece.
+    double dense_slope_integral(const radial::Rule& rule, const double* h, bool times_r) const {
+        double sum = 0.0;
+        bool any_finite = false;
+        over_pieces(
+            rule, h, any_finite, times_r,
+            [&](std::size_t i) {
+                const double v = (rule.w[i] * slope_at(rule.r[i])) * (times_r ? rule.r[i] * h[i] : h[i]);
+                if (std::isfinite(v)) sum = sum + v;
+            },
+            [&](std::size_t j, double d0, double /*d1*/) { sum = sum + line_slope[j] * d0; });
+        return sum;
+    }
+
+    // P'(r), 0 outside the table (r never on a knot).
+    double slope_at(double r) const noexcept {
+        const std::size_t j = static_cast<std::size_t>(std::upper_bound(radius.begin(), radius.end(), r) - radius.begin());
+        if (j == 0 || j >= radius.size()) return 0.0;
+        return (brightness[j] - brightness[j - 1]) / (radius[j] - radius[j - 1]);
+    }
+
+    // What the gradients read besides the dense form (integrated_gradient.hpp).
+    double slope(double r, double /*mu*/) const noexcept { return sorted ? slope_at(r) : 0.0; }
+    std::span<const Jump> jumps() const noexcept { return steps; }
+    bool differentiable() const noexcept { return has_moments; }
+
+  private:
+    // The pieces of the rule for h at its nodes: node(i) for each node of a
+    // piece at r = l (or one too long for the series); for any other piece the
+    // interpolants of w·h (times r with times_r) and of that times r,
+    // integrated across each segment j it crosses (segment(j, d0, d1), the
+    // segment from knot j to j + 1, j < size − 1).
+    template <class Node, class Segment>
+    void over_pieces(const radial::Rule& rule, const double* h, bool& any_finite, bool times_r, Node node,
+                     Segment segment) const {
+        thread_local std::vector<double> x, f0, f1;
         for (const radial::Piece& piece : rule.pieces) {
             const std::size_t n = piece.count;
             if (piece.log_end != 0 || n > kMostNodes) {
-                for (std::size_t i = piece.first; i < piece.first + n; ++i) {
-                    const double v = g[i] * at(rule.r[i]);
-                    if (!std::isfinite(v)) continue;
-                    any_finite = true;
-                    sum = sum + rule.w[i] * v;
-                }
+                for (std::size_t i = piece.first; i < piece.first + n; ++i) node(i);
                 continue;
             }
             double v[kMostNodes], vr[kMostNodes], xs[kMostNodes];
             for (std::size_t i = 0; i < n; ++i) {
                 const std::size_t k = piece.first + i;
-                const double value = rule.w[k] * g[k];
+                const double value = rule.w[k] * (times_r ? rule.r[k] * h[k] : h[k]);
                 const bool finite = std::isfinite(value);
                 any_finite = any_finite || finite;
                 v[i] = finite ? value : 0.0;
@@ -200,15 +247,16 @@ struct TabulatedProfile {
             std::size_t j = static_cast<std::size_t>(first - angle.begin());
             double below0 = 0.0, below1 = 0.0;
             for (std::size_t q = 0; q <= inside; ++q, ++j) {
-                if (j >= 1 && j < radius.size()) {
-                    sum = sum + (intercept[j - 1] * (f0[q] - below0) + slope[j - 1] * (f1[q] - below1));
-                }
+                if (j >= 1 && j < radius.size()) segment(j - 1, f0[q] - below0, f1[q] - below1);
                 below0 = f0[q];
                 below1 = f1[q];
             }
         }
-        return sum;
     }
+
+  public:
+    std::span<const Jump> steps;
+    bool has_moments = false;
 };
 
 // The table is zero below its first radius and above its last (a one-entry
@@ -230,21 +278,24 @@ Support support_of(std::span<const double> bl) {
 // table whose radii decrease somewhere (a repeated radius is a step), that
 // holds a value that is not finite, or whose light does not add up to a
 // positive amount.
-using FarWeights = std::array<double, series::kTerms>;
+// The weights hold one term more than the series of A takes, for the
+// gradients' series in rho (and rho_weight[k] = k·weight[k] its weights).
+inline constexpr int kMoments = series::kTerms + 1;
+using FarWeights = std::array<double, kMoments>;
 
 // The raw moments ∫ r^(2k+1)·P dr over [0, 1] (raw[0]·2π is the table's exact
 // normalisation N), and from them the weights.
 struct Moments {
-    FarWeights raw, weight;
+    FarWeights raw, weight, rho_weight;
 };
 
 std::optional<Moments> far_weights(std::span<const double> bl, std::span<const double> bf) {
-    constexpr int kPowers = 2 * series::kTerms + 2;
+    constexpr int kPowers = 2 * kMoments + 1;
     FarWeights raw{};
     if (bl.size() == 1) {
         // One entry: the same brightness over the whole disk.
         if (!std::isfinite(bf[0])) return std::nullopt;
-        for (int k = 0; k < series::kTerms; ++k) raw[k] = bf[0] / (2.0 * k + 2.0);  // ∫₀¹ r^(2k+1)·I dr
+        for (int k = 0; k < kMoments; ++k) raw[k] = bf[0] / (2.0 * k + 2.0);  // ∫₀¹ r^(2k+1)·I dr
     } else {
         for (std::size_t j = 0; j < bl.size(); ++j) {
             if (!std::isfinite(bl[j]) || !std::isfinite(bf[j])) return std::nullopt;
@@ -268,7 +319,7 @@ std::optional<Moments> far_weights(std::span<const double> bl, std::span<const d
                 power = power * r1;
                 sum = power + r0 * sum;
             }
-            for (int k = 0; k < series::kTerms; ++k) {
+            for (int k = 0; k < kMoments; ++k) {
                 const int m = 2 * k + 2;
                 const double flat = d[m] / m;
                 raw[k] = raw[k] + (i0 * flat + b * (d[m + 1] / (m + 1) - r0 * flat));
@@ -276,9 +327,12 @@ std::optional<Moments> far_weights(std::span<const double> bl, std::span<const d
         }
     }
     if (!(raw[0] > 0.0) || !std::isfinite(raw[0])) return std::nullopt;
-    FarWeights weight{};
-    for (int k = 0; k < series::kTerms; ++k) weight[k] = (raw[k] / raw[0]) * series::RING_WEIGHT[k];
-    return Moments{raw, weight};
+    FarWeights weight{}, rho_weight{};
+    for (int k = 0; k < kMoments; ++k) {
+        weight[k] = (raw[k] / raw[0]) * series::RING_WEIGHT[k];
+        rho_weight[k] = k * weight[k];
+    }
+    return Moments{raw, weight, rho_weight};
 }
 
 // The table as a profile, with its series weights and, for a dense table,
@@ -288,12 +342,35 @@ struct Table {
     TabulatedProfile profile;
     std::optional<Moments> far;
     std::vector<double> angle, intercept, slope;
+    std::vector<Jump> steps;
     void bind() noexcept {
         profile.angle = angle;
-        profile.intercept = intercept;
-        profile.slope = slope;
+        profile.line_intercept = intercept;
+        profile.line_slope = slope;
+        profile.steps = steps;
     }
 };
+
+// The jumps of a table with moments in (0, 1]: up to its first value at its
+// first radius, at each repeated radius, and down to 0 at its last radius or
+// at the limb. (Those at r <= 0 weigh nothing in the gradients.)
+std::vector<Jump> steps_of(std::span<const double> bl, std::span<const double> bf, const TabulatedProfile& profile) {
+    std::vector<Jump> steps;
+    if (bl.size() == 1) {
+        steps.push_back({1.0, -bf[0]});
+        return steps;
+    }
+    const auto add = [&](double r, double dp) {
+        if (r > 0.0 && r <= 1.0 && dp != 0.0) steps.push_back({r, dp});
+    };
+    if (bl.front() < 1.0) add(bl.front(), bf.front());
+    for (std::size_t j = 0; j + 1 < bl.size(); ++j) {
+        if (bl[j + 1] == bl[j] && bl[j] < 1.0) add(bl[j], bf[j + 1] - bf[j]);
+    }
+    if (bl.back() <= 1.0) add(bl.back(), -bf.back());
+    else if (bl.front() < 1.0) add(1.0, -profile.at(1.0));
+    return steps;
+}
 
 // Asserts equal lengths first (a Panic, before any other work). The
 // normalisation is the table's exact integral where its moments exist
@@ -304,6 +381,8 @@ Table tabulated(std::span<const double> bl, std::span<const double> bf) {
     const std::optional<Moments> far = far_weights(bl, bf);
     Table table{{bl, bf, support_of(bl), 0.0, far.has_value() && bl.size() > 1, {}, {}, {}}, far, {}, {}, {}};
     TabulatedProfile& profile = table.profile;
+    profile.has_moments = far.has_value();
+    if (far) table.steps = steps_of(bl, bf, profile);
     if (far) {
         profile.norm = far->raw[0] * detail::kTwoPi;
     } else {
@@ -349,6 +428,15 @@ std::vector<double> integrated_flux_map_heyrovsky_magnification(std::span<const 
                                                                 std::span<const double> bl,
                                                                 std::span<const double> bf) {
     return integrated_flux_map(RingFamily{}, l, re, rstar, bl, bf);
+}
+
+Gradient integrated_flux_map_heyrovsky_magnification_gradient(std::span<const double> l, double re,
+                                                              double rstar, std::span<const double> bl,
+                                                              std::span<const double> bf) {
+    Table table = tabulated(bl, bf);
+    table.bind();
+    return integrated_gradient(l, re, rstar, table.profile, table.far ? table.far->weight.data() : nullptr,
+                               table.far ? table.far->rho_weight.data() : nullptr);
 }
 
 Result<std::vector<double>> discrete_flux_map_heyrovsky_magnification(std::span<const double> l,

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/result.hpp"
+#include "models/gradient.hpp"
 
 namespace zorvane::models {
 
@@ -21,6 +22,14 @@ std::vector<double> integrated_flux_map_heyrovsky_magnification(std::span<const 
                                                                 double re, double rstar,
                                                                 std::span<const double> bl,
                                                                 std::span<const double> bf);
+
+// integrated_flux_map_heyrovsky_magnification with its derivatives in u and
+// rho (integrated_gradient.hpp). A table without moments (radii that
+// decrease somewhere, a value that is not finite) has the plain values and
+// NaN derivatives.
+Gradient integrated_flux_map_heyrovsky_magnification_gradient(std::span<const double> l, double re,
+                                                              double rstar, std::span<const double> bl,
+                                                              std::span<const double> bf);
 
 // Σⱼ A_ring(l, bl[j])·bf[j] for every l: bf already holds each ring's weight. The
 // first ring magnification that fails ends the call with its error.

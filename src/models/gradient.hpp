@@ -13,4 +13,9 @@ struct Gradient {
     std::vector<double> value, du, drho;
 };
 
+// The same three at one separation.
+struct Slopes {
+    double a, du, drho;
+};
+
 }  // namespace zorvane::models

@@ -11,7 +11,9 @@
 #include "ellip/legendre/ellippi.hpp"
 #include "ellip/elliprf.hpp"
 #include "ellip/elliprj.hpp"
+#include "models/edge_moment.hpp"
 #include "models/mean_value.hpp"
+#include "models/witt_mao.hpp"
 
 namespace zorvane::models {
 
@@ -347,6 +349,60 @@ void ring_magnifications(double l, const double* r, std::size_t count, double re
         }
         ellip::cel_lanes(kc, p, a, b, value, n);
         for (std::size_t k = 0; k < n; ++k) out[at[k]] = scale[k] * value[k];
+    }
+}
+
+double ring_cosine_moment(double l, double r, double re, double rstar) noexcept {
+    const double rho = rstar / re;
+    if (r == 0.0 && l >= 0.0 && rho >= 0.0 && rho <= std::numeric_limits<double>::max()) return 0.0;
+    const double big_r = r * rho;
+    const Slopes disk = witt_mao_gradient_element(l / r, big_r, big_r * big_r);
+    return (0.5 * big_r) * disk.du;
+}
+
+// With M(m) = (2E − (2 − m)K)/m (edge_moment.hpp), in source radii,
+//   C = 2c²·M(m)·4/(2π·s·√D),  M(m) = cel(kc, 1, 1, −1),
+// kc² = 1 − m from the exact complements as in ring_magnifications, m itself
+// as n·4c²/D (which keeps its digits when it is small). The cel loop's first
+// step forms kc − 1 ≈ −m/2, which costs it about ε/m: below kSmallM the
+// series takes M instead.
+void ring_cosine_moments(double l, const double* r, std::size_t count, double re, double rstar,
+                         double* out) noexcept {
+    const double c = re / rstar;
+    const double g = c * c;
+    const bool plain_lens = l > 0.0 && g > 0.0 && g < kZoneHigh;
+    constexpr std::size_t kBlock = 64;
+    double kc[kBlock], p[kBlock], a[kBlock], b[kBlock], m[kBlock], scale[kBlock], value[kBlock];
+    std::size_t at[kBlock];
+    for (std::size_t first = 0; first < count; first += kBlock) {
+        const std::size_t end = std::min(count, first + kBlock);
+        std::size_t n = 0;
+        for (std::size_t i = first; i < end; ++i) {
+            const double s = l + r[i];
+            if (plain_lens && r[i] > 0.0 && r[i] != l && s > kZoneLow && s < kZoneHigh) {
+                at[n++] = i;
+            } else {
+                out[i] = ring_cosine_moment(l, r[i], re, rstar);
+            }
+        }
+        for (std::size_t k = 0; k < n; ++k) {
+            const double radius = r[at[k]];
+            const double delta = radius - l;
+            const double s = l + radius;
+            const double big_d = delta * delta + g * 4.0;
+            const double q = delta / s;
+            kc[k] = std::sqrt((q * q) * ((s * s + g * 4.0) / big_d));
+            p[k] = 1.0;
+            a[k] = 1.0;
+            b[k] = -1.0;
+            m[k] = (((l * 4.0) * radius) / (s * s)) * ((g * 4.0) / big_d);
+            scale[k] = ((g + g) * (4.0 / (s * std::sqrt(big_d)))) / kTwoPi;
+        }
+        ellip::cel_lanes(kc, p, a, b, value, n);
+        for (std::size_t k = 0; k < n; ++k) {
+            const double moment = m[k] < kSmallM ? edge_moment_series(m[k]) : value[k];
+            out[at[k]] = scale[k] * moment;
+        }
     }
 }
 

@@ -31,4 +31,20 @@ void heyrovsky_rings(double l, const double* r, std::size_t count, double re, do
 void ring_magnifications(double l, const double* r, std::size_t count, double re, double rstar,
                          double* out) noexcept;
 
+// The ring's cosine moment ⟨A·cos φ⟩, the point-lens magnification averaged
+// around the ring weighted by the cosine of the angle φ from the point of the
+// ring farthest from the lens (negative: the near side is brighter). 2πr times
+// it is how fast the lensed flux of the disk the ring bounds grows as the disk
+// moves away from the lens, per source radius. From the disk's derivative in
+// the separation (witt_mao.hpp), C = (R/2)·∂A_disk/∂u with R = r·rstar/re the
+// ring's radius in Einstein radii: any ring, r = l (−inf) and r = 0 (0)
+// included.
+double ring_cosine_moment(double l, double r, double re, double rstar) noexcept;
+
+// ring_cosine_moment(l, r[i], re, rstar) into out[i] for i < count, the
+// plain rings of ring_magnifications by one Bulirsch integral each (its
+// complements 1 − m, eight at a time), the others by ring_cosine_moment.
+void ring_cosine_moments(double l, const double* r, std::size_t count, double re, double rstar,
+                         double* out) noexcept;
+
 }  // namespace zorvane::models

@@ -53,20 +53,32 @@ struct Support {
     double hi = 1.0;
 };
 
+// A step of the profile at radius r: P jumps by dp there (from below to above).
+struct Jump {
+    double r, dp;
+};
+
 // The fixed profile of integrated_witt_mao_magnification and
 // integrated_heyrovsky_magnification: linear limb darkening with coefficient
 // 0.6, P = 0.4 + 0.6·μ, normalised by its exact integral 0.8π.
 //
 // A profile for integrated_element provides the same members: its uniform
 // part, the rest as a call (r, μ), the radii it covers, its kinks, whether
-// the rest vanishes at the limb, and its normalisation N.
+// the rest vanishes at the limb, and its normalisation N. For the gradients
+// (integrated_gradient.hpp) it also gives the slope P'(r) of the whole
+// profile, uniform part included, and its jumps in (0, 1] (to zero at the
+// limb, say).
 struct LinearLaw {
     static constexpr double uniform = 0.4;
     static constexpr bool vanishes_at_limb = true;
     static constexpr double norm = 0.8 * std::numbers::pi;
+    static constexpr Jump kLimb[] = {{1.0, -0.4}};  // P(1) = 0.4
     double operator()(double /*r*/, double mu) const noexcept { return 0.6 * mu; }
     Support support() const noexcept { return {}; }
     std::span<const double> knots() const noexcept { return {}; }
+    double slope(double r, double mu) const noexcept { return -0.6 * (r / mu); }
+    std::span<const Jump> jumps() const noexcept { return kLimb; }
+    bool differentiable() const noexcept { return true; }
 };
 
 namespace detail {
@@ -160,17 +172,28 @@ struct Whole {
 
 }  // namespace detail
 
-// Ring family for one separation l: 2πr·A_ring(l, r) at the rule's nodes, the
-// rings four at a time (ring_magnifications).
+namespace detail {
+
+// The ring family's rule for one separation and 2πr·A_ring(l, r) at its nodes
+// (into w.g), the rings eight at a time (ring_magnifications).
+template <class Profile>
+const radial::Rule& ring_integrand(double l, double re, double rstar, const Profile& profile, Workspace& w) {
+    const radial::Rule& rule = plan_for(l, re, rstar, profile, w);
+    ring_magnifications(l, rule.r.data(), rule.size(), re, rstar, w.g.data());
+    for (std::size_t k = 0; k < rule.size(); ++k) w.g[k] = (rule.r[k] * kTwoPi) * w.g[k];
+    return rule;
+}
+
+}  // namespace detail
+
+// Ring family for one separation l.
 template <class Profile>
 double integrated_element(RingFamily family, double l, double re, double rstar, const Profile& profile) {
     if constexpr (Profile::uniform != 0.0) {
         return integrated_element(family, l, re, rstar, detail::Whole<Profile>{profile, profile.norm});
     }
     detail::Workspace& w = detail::workspace();
-    const radial::Rule& rule = detail::plan_for(l, re, rstar, profile, w);
-    ring_magnifications(l, rule.r.data(), rule.size(), re, rstar, w.g.data());
-    for (std::size_t k = 0; k < rule.size(); ++k) w.g[k] = (rule.r[k] * detail::kTwoPi) * w.g[k];
+    const radial::Rule& rule = detail::ring_integrand(l, re, rstar, profile, w);
     return detail::finish(rule, w.g.data(), profile, 0.0);
 }
 

@@ -40,8 +40,8 @@ inline int terms_for(double ratio) noexcept {
     return ratio >= 100.0 ? 4 : ratio >= 15.0 ? 6 : ratio >= 6.0 ? 10 : ratio >= 4.0 ? 12 : kTerms;
 }
 
-// A disk's series and its derivatives in u and in its radius a.
-struct DiskSeries {
+// A series and its derivatives in u and in the radius a.
+struct SeriesSlopes {
     double a, du, da;
 };
 
@@ -113,27 +113,29 @@ inline double mean_value(double u, double z, const double* weight) noexcept {
     return point * weight[0] + sum / (f.lead * (u * (f.w2 * f.w)));
 }
 
-// The uniform disk's series (mean_value with DISK_WEIGHT, the same bits) and
-// its derivatives: in u at fixed a, Σₖ a²ᵏ·(ΔᵏA/4ᵏ)′(u)/(k!(k+1)!), whose term k
-// is zᵏ·Rₖ(s, s')/(u²·w³) with Rₖ homogeneous of degree 2k (so zᵏ·Rₖ =
+// A profile's series (mean_value with `weight`, the same bits) and its
+// derivatives: in u at fixed a, Σₖ a²ᵏ·weight[k]·(ΔᵏA/4ᵏ)′(u), whose term k is
+// zᵏ·Rₖ(s, s')/(u²·w³) with Rₖ homogeneous of degree 2k (so zᵏ·Rₖ =
 // (z·L²)ᵏ·Hₖ(r) as above); and in a at fixed u, the series with the weights
-// 2k/(a·k!(k+1)!), whose Laplacians are those of A itself. Relative to
-// themselves the derivatives converge more slowly than A: differentiating
-// term k in u multiplies it by about (2k + 1)/u, and the series in a starts at
-// k = 1. So they take one and two terms more, as far as the tables go (R up
-// to k = 15, Q to k = 16): against 90-digit references, for sources of 1e-6
-// to 10 Einstein radii, that leaves them within 2e-15 of themselves, except
-// where A − 1 is below 1e-3 (u ≳ 30), which takes 5e-14 at 3 source radii.
+// 2k·weight[k]/a (rho_weight[k] = k·weight[k]), whose Laplacians are those of A
+// itself. Both weight lists hold kTerms + 1 entries. Relative to themselves
+// the derivatives converge more slowly than A: differentiating term k in u
+// multiplies it by about (2k + 1)/u, and the series in a starts at k = 1. So
+// they take one and two terms more, as far as the tables go (R up to k = 15,
+// Q to k = 16): against 90-digit references, for uniform disks of 1e-6 to 10
+// Einstein radii, that leaves them within 2e-15 of themselves, except where
+// A − 1 is below 1e-3 (u ≳ 30), which takes 5e-14 at 3 source radii.
 template <int Terms>
-inline DiskSeries disk_with_slopes(double u, double z, double radius) noexcept {
+inline SeriesSlopes with_slopes(double u, double z, double radius, const double* weight,
+                              const double* rho_weight) noexcept {
     const Frame f = frame(u);
     const double zl = z * (f.lead * f.lead);
-    const auto sums = sum_of_terms<0, Terms, std::min(Terms + 2, kTerms + 1)>(Q, {DISK_WEIGHT, DISK_RHO_WEIGHT}, f.inner, f.r, zl);
+    const auto sums = sum_of_terms<0, Terms, std::min(Terms + 2, kTerms + 1)>(Q, {weight, rho_weight}, f.inner, f.r, zl);
     const double point = (f.t + 2.0) / (u * f.w);
     const double outer = f.lead * (u * (f.w2 * f.w));
-    const double a = point * DISK_WEIGHT[0] + sums[0] / outer;
-    const double slope = sum_of_terms<1, std::min(Terms + 1, kTerms)>(R + 1, {DISK_WEIGHT}, f.inner, f.r, zl)[0];
-    const double du = (R[0][0] * DISK_WEIGHT[0] + slope) / (f.t * (f.w2 * f.w));
+    const double a = point * weight[0] + sums[0] / outer;
+    const double slope = sum_of_terms<1, std::min(Terms + 1, kTerms)>(R + 1, {weight}, f.inner, f.r, zl)[0];
+    const double du = (R[0][0] * weight[0] + slope) / (f.t * (f.w2 * f.w));
     const double half = sums[1] / outer;
     return {a, du, (half + half) / radius};
 }
@@ -161,19 +163,25 @@ inline double mean_value(double u, double z, const double* weight, int terms) no
     return detail::with_terms(terms, [&]<int Terms>() { return detail::mean_value<Terms>(u, z, weight); });
 }
 
-// disk_with_slopes for the number of terms that terms_for gives, with z =
+// detail::with_slopes for the number of terms that terms_for gives, with z =
 // (radius/u)² < 1 and 0 < u < ∞.
-inline DiskSeries disk_with_slopes(double u, double z, double radius, int terms) noexcept {
+inline SeriesSlopes with_slopes(double u, double z, double radius, const double* weight, const double* rho_weight,
+                              int terms) noexcept {
     // From u = 1e8 on A is 1 to the last bit and the derivatives are below
     // 1e-31·A/u: the leading term of the slope, A′ = −8/(u²w³) ≈ −8/u⁵, is
     // kept (−0 once that underflows), the other is 0.
-    if (u >= 1e8) return {DISK_WEIGHT[0], (DISK_WEIGHT[0] * R[0][0]) / (((u * u) * (u * u)) * u), 0.0};
-    DiskSeries out;
+    if (u >= 1e8) return {weight[0], (weight[0] * R[0][0]) / (((u * u) * (u * u)) * u), 0.0};
+    SeriesSlopes out;
     detail::with_terms(terms, [&]<int Terms>() {
-        out = detail::disk_with_slopes<Terms>(u, z, radius);
+        out = detail::with_slopes<Terms>(u, z, radius, weight, rho_weight);
         return 0.0;
     });
     return out;
+}
+
+// The uniform disk's series and its derivatives.
+inline SeriesSlopes disk_with_slopes(double u, double z, double radius, int terms) noexcept {
+    return with_slopes(u, z, radius, DISK_WEIGHT, DISK_RHO_WEIGHT, terms);
 }
 
 }  // namespace zorvane::models::series

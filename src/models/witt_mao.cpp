@@ -16,6 +16,7 @@
 #include "ellip/elliprf.hpp"
 #include "ellip/elliprg.hpp"
 #include "ellip/elliprj.hpp"
+#include "models/edge_moment.hpp"
 #include "models/mean_value.hpp"
 #include "parallel/map.hpp"
 
@@ -30,9 +31,7 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 // (Slopes = false, a double) and the magnification with its derivatives
 // ∂A/∂u and ∂A/∂rho (Slopes = true). The magnification is the same expression
 // in both, so it has the same bits.
-struct DiskSlopes {
-    double a, du, drho;
-};
+using DiskSlopes = Slopes;
 template <bool Slopes>
 using Value = std::conditional_t<Slopes, DiskSlopes, double>;
 
@@ -81,28 +80,6 @@ double combine(double u, double d, double s, double f, double rho2, double e, do
     const double dd = d * d;
     const double t3 = (((dd + dd) * (rho2 + 1.0)) / (f * (s * rho2))) * p;
     return ((t1 - t2) + t3) / kPi;
-}
-
-// (2E(m) − (2 − m)K(m))/m = ∫₀^{π/2} cos 2θ/√(1 − m sin²θ) dθ
-//                         = −(π m/16)·₂F₁(3/2, 3/2; 3; m).
-// It vanishes with m, and from E and K it cancels (about ε/m² relative); below
-// kSmallM the hypergeometric series takes over, whose terms have one sign:
-// F = 1 + r₁m(1 + r₂m(1 + …)), r_j = (2j + 1)²/(4j(j + 2)) < 1, so sixteen
-// ratios leave less than m¹⁷/(1 − m) ≤ 1.2e-17.
-constexpr double kSmallM = 0.1;
-constexpr int kSmallMTerms = 16;
-
-double edge_moment(double m, double e, double k) noexcept {
-    if (m < kSmallM) {
-        double f = 1.0;
-#pragma GCC unroll 16
-        for (int j = kSmallMTerms; j >= 1; --j) {
-            const double ratio = ((2.0 * j + 1.0) * (2.0 * j + 1.0)) / (4.0 * j * (j + 2.0));
-            f = 1.0 + (ratio * m) * f;
-        }
-        return 0.0 - ((kPi / 16.0) * m) * f;  // +0 at m = 0
-    }
-    return ((e + e) - (2.0 - m) * k) / m;
 }
 
 // The quantities of the elliptic form that its finish reads: separation,
@@ -216,7 +193,7 @@ Value<Slopes> far_element(double x, double rho) noexcept {
     const double z = 1.0 / (x * x);
     const int terms = series::terms_for(x);
     if constexpr (Slopes) {
-        const series::DiskSeries v = series::disk_with_slopes(u, z, rho, terms);
+        const series::SeriesSlopes v = series::disk_with_slopes(u, z, rho, terms);
         return {v.a, v.du, v.da};
     } else {
         return series::mean_value(u, z, series::DISK_WEIGHT, terms);
@@ -293,6 +270,11 @@ Value<Slopes> element(double x, double rho, double rho2) noexcept {
 }  // namespace
 
 double witt_mao_element(double x, double rho, double rho2) noexcept { return element<false>(x, rho, rho2); }
+
+Slopes witt_mao_gradient_element(double x, double rho, double rho2) noexcept {
+    const Slopes v = element<true>(x, rho, rho2);
+    return std::isnan(v.a) ? Slopes{v.a, kNaN, kNaN} : v;
+}
 
 namespace {
 

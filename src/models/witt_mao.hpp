@@ -17,6 +17,10 @@ namespace zorvane::models {
 // refuses its parameter makes the result NaN.
 double witt_mao_element(double x, double rho, double rho2) noexcept;
 
+// witt_mao_element(x, rho, rho2) with its derivatives in u = x*rho and rho,
+// as in witt_mao_magnification_gradient.
+Slopes witt_mao_gradient_element(double x, double rho, double rho2) noexcept;
+
 // witt_mao_element(x[i], rho[i], rho2[i]) into out[i] for i < count; with the
 // four-lane kernels (ellip/carlson_batch.hpp) the elliptic integrals are taken
 // four elements at a time, to the same bits.

@@ -33,6 +33,7 @@
 #include "models/flux_map.hpp"
 #include "models/heyrovsky.hpp"
 #include "models/integrated.hpp"
+#include "models/integrated_gradient.hpp"
 #include "models/witt_mao.hpp"
 
 namespace zorvane::python::functions {
@@ -118,6 +119,12 @@ constexpr auto kFunctions = std::tuple{
             sequence("l"), number("re"), number("rstar"), sequence("bl"), sequence("bf")),
     declare("witt_mao_magnification_gradient", models::witt_mao_magnification_gradient,
             sequence("l"), number("re"), number("rstar")),
+    declare("integrated_heyrovsky_magnification_gradient",
+            models::integrated_heyrovsky_magnification_gradient,
+            sequence("l"), number("re"), number("rstar")),
+    declare("integrated_flux_map_heyrovsky_magnification_gradient",
+            models::integrated_flux_map_heyrovsky_magnification_gradient,
+            sequence("l"), number("re"), number("rstar"), sequence("bl"), sequence("bf")),
 };
 
 constexpr std::size_t kCount = std::tuple_size_v<decltype(kFunctions)>;

@@ -26,6 +26,8 @@ __all__ = [
     "integrated_flux_map_heyrovsky_magnification",
     "discrete_flux_map_heyrovsky_magnification",
     "witt_mao_magnification_gradient",
+    "integrated_heyrovsky_magnification_gradient",
+    "integrated_flux_map_heyrovsky_magnification_gradient",
 ]
 
 # One number: what float() accepts except strings (float, int, bool, NumPy
@@ -347,4 +349,80 @@ def witt_mao_magnification_gradient(l: _RealSequence, re: _Real, rstar: _Real) -
     ------
     TypeError
         An argument of the wrong kind ("argument 'l': ...").
+    """
+
+def integrated_heyrovsky_magnification_gradient(l: _RealSequence, re: _Real, rstar: _Real) -> list[list[float]]:
+    """``integrated_heyrovsky_magnification`` with its exact derivatives, for fitting.
+
+    The linearly limb-darkened source (coefficient 0.6) with its derivatives
+    in u at fixed rho and in rho at fixed u (u = l * rstar / re, rho =
+    rstar / re, in Einstein radii), from the same rings as A and their cosine
+    moments (far from the source, the same series differentiated term by
+    term). The linear law of any other coefficient, and its derivative in the
+    coefficient, follow from this and ``witt_mao_magnification_gradient``
+    (docs/guide.md).
+
+    Parameters
+    ----------
+    l : sequence of numbers
+        Lens-source separations in source radii.
+    re, rstar : number
+        Einstein radius and source radius, in one and the same length unit.
+
+    Returns
+    -------
+    list[list[float]]
+        Three lists ``[A, dA_du, dA_drho]``, each as long as ``l`` and in its
+        order. ``A`` is ``integrated_heyrovsky_magnification(l, re, rstar)``
+        bit for bit.
+
+    The source's edge is bright (0.4 of its centre), so both derivatives
+    diverge logarithmically at the limb: for l = 1 exactly ``dA_du`` is
+    ``-inf`` and ``dA_drho`` is ``+inf``, their limits from either side.
+    Where A is NaN, or ``rstar / re`` is not a positive finite number, both
+    derivatives are NaN. The measured accuracy is in docs/accuracy.md.
+
+    Raises
+    ------
+    TypeError
+        An argument of the wrong kind.
+    """
+
+def integrated_flux_map_heyrovsky_magnification_gradient(
+    l: _RealSequence, re: _Real, rstar: _Real, bl: _RealSequence, bf: _RealSequence
+) -> list[list[float]]:
+    """``integrated_flux_map_heyrovsky_magnification`` with its exact derivatives.
+
+    The tabulated profile of ``integrated_flux_map_heyrovsky_magnification``
+    with the derivatives of ``integrated_heyrovsky_magnification_gradient``.
+    Each step of the profile (its first and last radius, where it jumps from
+    or to 0, and a radius given twice) makes both derivatives diverge
+    logarithmically when the lens lies on it, to infinities there.
+
+    Parameters
+    ----------
+    l : sequence of numbers
+        Lens-source separations in source radii.
+    re, rstar : number
+        Einstein radius and source radius, in one and the same length unit.
+    bl, bf : sequence of numbers
+        The table, as for ``integrated_flux_map_heyrovsky_magnification``.
+
+    Returns
+    -------
+    list[list[float]]
+        Three lists ``[A, dA_du, dA_drho]``, each as long as ``l`` and in its
+        order. ``A`` is ``integrated_flux_map_heyrovsky_magnification(l, re,
+        rstar, bl, bf)`` bit for bit. Both derivatives are NaN where A is NaN,
+        where ``rstar / re`` is not a positive finite number, and everywhere for
+        a table whose radii decrease somewhere or that holds a value that is
+        not finite.
+
+    Raises
+    ------
+    TypeError
+        An argument of the wrong kind.
+    pyo3_runtime.PanicException
+        ``bl`` and ``bf`` differ in length, before any work. It derives from
+        BaseException, not Exception.
     """

@@ -55,8 +55,10 @@ xl = np.concatenate([np.linspace(0.0, 1.5, 24), 1.0 + np.geomspace(1e-9, 1e-2, 4
 tables = [np.linspace(0.0, 1.0, n) for n in (12, 40)]
 for rho in (1e-4, 0.01, 1.0):
     h.update(np.asarray(zorvane.integrated_heyrovsky_magnification(xl, 1.0, rho)).tobytes())
+    h.update(np.asarray(zorvane.integrated_heyrovsky_magnification_gradient(xl, 1.0, rho)).tobytes())
     h.update(np.asarray(zorvane.integrated_witt_mao_magnification(xl[::2], 1.0, rho)).tobytes())
-    for name in ("integrated_flux_map_heyrovsky_magnification", "integrated_flux_map_witt_mao_magnification"):
+    for name in ("integrated_flux_map_heyrovsky_magnification", "integrated_flux_map_witt_mao_magnification",
+                 "integrated_flux_map_heyrovsky_magnification_gradient"):
         for r in tables:
             h.update(np.asarray(getattr(zorvane, name)(xl[::4], 1.0, rho, r, 1.0 - 0.5 * r * r)).tobytes())
 print(h.hexdigest())

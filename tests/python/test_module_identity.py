@@ -26,6 +26,8 @@ TABLE = [
     ("integrated_flux_map_heyrovsky_magnification", "(l, re, rstar, bl, bf)"),
     ("discrete_flux_map_heyrovsky_magnification", "(l, re, rstar, bl, bf)"),
     ("witt_mao_magnification_gradient", "(l, re, rstar)"),
+    ("integrated_heyrovsky_magnification_gradient", "(l, re, rstar)"),
+    ("integrated_flux_map_heyrovsky_magnification_gradient", "(l, re, rstar, bl, bf)"),
 ]
 
 SUBINTERPRETER_REFUSAL = (

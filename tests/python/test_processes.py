@@ -36,6 +36,8 @@ CASES = {
     "integrated_flux_map_heyrovsky_magnification": (L_SHORT, 1.0, 0.05, BL, BF),
     "discrete_flux_map_heyrovsky_magnification": (L_SHORT, 1.0, 0.05, BL, BF),
     "witt_mao_magnification_gradient": (L, 1.0, 0.05),
+    "integrated_heyrovsky_magnification_gradient": (L_SHORT, 1.0, 0.05),
+    "integrated_flux_map_heyrovsky_magnification_gradient": (L_SHORT, 1.0, 0.05, BL, BF),
 }
 assert set(CASES) == set(SIGNATURES)
 NAMES = list(SIGNATURES)

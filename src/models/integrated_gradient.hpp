@@ -1,0 +1,146 @@
+// Derivatives of the limb-darkened magnifications (integrated.hpp, ring
+// family) in u and rho, u = l·rho the separation and rho = rstar/re the
+// source radius, both in Einstein radii.
+//
+// With F(r) = πr²·A_disk(u, rho·r) the lensed flux of the concentric uniform
+// disk of radius r (dF/dr = 2πr·A_ring), integrating by parts over the radius,
+//
+//   A = (1/N)·∫ P dF = −(1/N)·∫ F dP,
+//
+// a Stieltjes integral over (0, 1] that holds the profile's slope P'(r)·dr
+// and its jumps (the law's drop from 0.4 to 0 at the limb, a table's ends and
+// steps). Differentiating F instead of the ring avoids the ring's derivative,
+// whose pole at r = l no rule integrates:
+//   ∂F/∂u   = 2πr·C(r)/rho,                       C the ring's cosine moment
+//   ∂F/∂rho = (2πr²/rho)·(A_ring(r) − A_disk(r)), (heyrovsky.hpp),
+// so that
+//   ∂A/∂u   = −(2π/(N·rho))·∫ r·C(r) dP,
+//   ∂A/∂rho = −2A/rho − (2π/(N·rho))·∫ r²·A_ring(r) dP.
+// The continuous part takes the value's own rule and rings (2πr·A_ring at
+// the nodes), with the cosine moments at the same nodes; they share the
+// ring's logarithm at r = l, and in θ (r = sin θ) the law's slope −0.6·r/μ
+// times dr = μ·dθ is smooth up to the limb. The jumps take single rings.
+// On the limb (a jump at r = l) the ring is infinitely bright: the
+// derivatives are then ∓inf (∂A/∂u and ∂A/∂rho for a drop such as the
+// law's), the limits from either side, as for the uniform disk.
+//
+// A is the plain function's, bit for bit: the same rule, rings and sum.
+#pragma once
+
+#include <cmath>
+#include <limits>
+#include <span>
+#include <vector>
+
+#include "models/gradient.hpp"
+#include "models/heyrovsky.hpp"
+#include "models/integrated.hpp"
+#include "models/mean_value.hpp"
+#include "parallel/map.hpp"
+
+namespace zorvane::models {
+
+namespace detail {
+
+// The two Stieltjes integrals ∫ 2π·r·C dP and ∫ 2π·r²·A_ring dP over the
+// rule (g = 2πr·A_ring, gc = 2πr·C at the nodes; non-finite terms count as
+// 0, as in the value) and the profile's jumps.
+template <class Profile>
+void slope_sums(double l, double re, double rstar, const radial::Rule& rule, const double* g, const double* gc,
+                const Profile& profile, double& for_u, double& for_rho) {
+    double su = 0.0, sr = 0.0;
+    bool done = false;
+    if constexpr (requires { profile.dense_slope_integral(rule, g, true); }) {
+        if (profile.dense()) {
+            sr = profile.dense_slope_integral(rule, g, true);
+            su = profile.dense_slope_integral(rule, gc, false);
+            done = true;
+        }
+    }
+    if (!done) {
+        for (std::size_t k = 0; k < rule.size(); ++k) {
+            const double weight = rule.w[k] * profile.slope(rule.r[k], rule.mu[k]);
+            const double tu = weight * gc[k];
+            const double tr = weight * (rule.r[k] * g[k]);
+            if (std::isfinite(tu)) su = su + tu;
+            if (std::isfinite(tr)) sr = sr + tr;
+        }
+    }
+    for (const Jump& jump : profile.jumps()) {
+        const double r = jump.r;
+        const auto ring = heyrovsky_magnification(l, r, re, rstar);
+        const double moment = ring_cosine_moment(l, r, re, rstar);
+        su = su + (kTwoPi * jump.dp) * (r * moment);
+        sr = sr + (kTwoPi * jump.dp) * ((r * r) * (ring ? *ring : std::numeric_limits<double>::quiet_NaN()));
+    }
+    for_u = su;
+    for_rho = sr;
+}
+
+// Gradient at one separation: `whole` is what the ring family integrates
+// (the profile, its uniform part taken in), `profile` gives slope and jumps.
+template <class Whole, class Profile>
+Slopes gradient_element(double l, double re, double rstar, const Whole& whole, const Profile& profile) {
+    constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+    Workspace& w = workspace();
+    const radial::Rule& rule = ring_integrand(l, re, rstar, whole, w);
+    const double a = finish(rule, w.g.data(), whole, 0.0);
+    const double rho = rstar / re;
+    if (std::isnan(a) || !(rho > 0.0 && rho <= std::numeric_limits<double>::max()) || !profile.differentiable()) {
+        return {a, kNaN, kNaN};
+    }
+    thread_local std::vector<double> gc;
+    gc.resize(rule.size());
+    ring_cosine_moments(l, rule.r.data(), rule.size(), re, rstar, gc.data());
+    for (std::size_t k = 0; k < rule.size(); ++k) gc[k] = (rule.r[k] * kTwoPi) * gc[k];
+    double for_u, for_rho;
+    slope_sums(l, re, rstar, rule, w.g.data(), gc.data(), profile, for_u, for_rho);
+    const double scale = profile.norm * rho;
+    return {a, -for_u / scale, -(a + a) / rho - for_rho / scale};
+}
+
+}  // namespace detail
+
+// The ring family's magnification at one separation with its derivatives.
+template <class Profile>
+Slopes integrated_gradient_element(double l, double re, double rstar, const Profile& profile) {
+    if constexpr (Profile::uniform != 0.0) {
+        return detail::gradient_element(l, re, rstar, detail::Whole<Profile>{profile, profile.norm}, profile);
+    } else {
+        return detail::gradient_element(l, re, rstar, profile, profile);
+    }
+}
+
+// integrated_magnification(RingFamily{}, ...) with its derivatives, on the
+// worker pool. far_weight as there (kTerms + 1 entries here), and
+// far_rho_weight[k] = k·far_weight[k]: the far field's series with its
+// derivatives term by term (mean_value.hpp).
+template <class Profile>
+Gradient integrated_gradient(std::span<const double> l, double re, double rstar, const Profile& profile,
+                             const double* far_weight = nullptr, const double* far_rho_weight = nullptr) {
+    const double rho = rstar / re;
+    const bool far_ok = far_weight != nullptr && rho > 0.0 && rho <= std::numeric_limits<double>::max();
+    const std::vector<Slopes> slopes = parallel::map_ordered(l, [&](double x) -> Slopes {
+        if (far_ok && x >= series::kFar && x <= std::numeric_limits<double>::max()) {
+            const series::SeriesSlopes v =
+                series::with_slopes(x * rho, 1.0 / (x * x), rho, far_weight, far_rho_weight, series::terms_for(x));
+            return {v.a, v.du, v.da};
+        }
+        return integrated_gradient_element(x, re, rstar, profile);
+    });
+    Gradient out;
+    out.value.reserve(slopes.size());
+    out.du.reserve(slopes.size());
+    out.drho.reserve(slopes.size());
+    for (const Slopes& s : slopes) {
+        out.value.push_back(s.a);
+        out.du.push_back(s.du);
+        out.drho.push_back(s.drho);
+    }
+    return out;
+}
+
+// The fixed linear law of integrated_heyrovsky_magnification.
+Gradient integrated_heyrovsky_magnification_gradient(std::span<const double> l, double re, double rstar);
+
+}  // namespace zorvane::models
