@@ -50,69 +50,72 @@ constexpr Recurrence kLegendre{};
 // antiderivatives F(x) = (1/2)·∫₋₁ˣ (so F(−1) = 0 and F(1) is the piece's
 // integral): e[j] for j <= n, from the Gauss coefficients
 // c_k = (2k + 1)·Σᵢ Wᵢ·hᵢ·P_k(xᵢ) through ∫₋₁ˣ P_k = (P_{k+1} − P_{k−1})/(2k + 1).
+template <std::size_t S>
 struct PieceSeries {
     std::size_t terms;
-    double e0[kMostNodes + 1], e1[kMostNodes + 1];
+    double e[S][kMostNodes + 1];
 };
 
-// v[i] = Wᵢ·hᵢ (the rule's weight times g), vr[i] = v[i]·r[i], x[i] the
-// nodes in [−1, 1]; n <= kMostNodes.
-void piece_series(const double* v, const double* vr, const double* x, std::size_t n, PieceSeries& out) noexcept {
-    double c0[kMostNodes + 2] = {}, c1[kMostNodes + 2] = {};
+// v[s][i] = Wᵢ·hᵢ for each of the S integrands h (the rule's weight times
+// g, say, and g·r), x[i] the nodes in [−1, 1]; n <= kMostNodes. The series
+// share the recurrence and are otherwise independent: each has the bits it
+// would have alone.
+template <std::size_t S>
+void piece_series(const std::array<const double*, S>& v, const double* x, std::size_t n, PieceSeries<S>& out) noexcept {
+    double c[S][kMostNodes + 2] = {};
     double prev[kMostNodes], cur[kMostNodes];
     for (std::size_t i = 0; i < n; ++i) {
         prev[i] = 1.0;
         cur[i] = x[i];
     }
     for (std::size_t i = 0; i < n; ++i) {
-        c0[0] = c0[0] + v[i];
-        c1[0] = c1[0] + vr[i];
+        for (std::size_t q = 0; q < S; ++q) c[q][0] = c[q][0] + v[q][i];
     }
     for (std::size_t k = 1; k < n; ++k) {
-        double s0 = 0.0, s1 = 0.0;
+        double sum[S] = {};
         for (std::size_t i = 0; i < n; ++i) {
-            s0 = s0 + v[i] * cur[i];
-            s1 = s1 + vr[i] * cur[i];
+            for (std::size_t q = 0; q < S; ++q) sum[q] = sum[q] + v[q][i] * cur[i];
             const double next = (kLegendre.a[k] * x[i]) * cur[i] + kLegendre.b[k] * prev[i];
             prev[i] = cur[i];
             cur[i] = next;
         }
-        c0[k] = s0 * (2.0 * k + 1.0);
-        c1[k] = s1 * (2.0 * k + 1.0);
+        for (std::size_t q = 0; q < S; ++q) c[q][k] = sum[q] * (2.0 * k + 1.0);
     }
     // (1/2)·[c₀·(P₀ + P₁) + Σ_{k>=1} c_k·(P_{k+1} − P_{k−1})/(2k + 1)].
     out.terms = n + 1;
     for (std::size_t j = 0; j <= n; ++j) {
-        const double from_below0 = j == 0 ? c0[0] : c0[j - 1] / (2.0 * j - 1.0);
-        const double from_below1 = j == 0 ? c1[0] : c1[j - 1] / (2.0 * j - 1.0);
-        out.e0[j] = 0.5 * (from_below0 - c0[j + 1] / (2.0 * j + 3.0));
-        out.e1[j] = 0.5 * (from_below1 - c1[j + 1] / (2.0 * j + 3.0));
+        for (std::size_t q = 0; q < S; ++q) {
+            const double from_below = j == 0 ? c[q][0] : c[q][j - 1] / (2.0 * j - 1.0);
+            out.e[q][j] = 0.5 * (from_below - c[q][j + 1] / (2.0 * j + 3.0));
+        }
     }
 }
 
-// Both antiderivatives at the points x[m], m < count, by Clenshaw's sums
-// (all points side by side).
-void antiderivatives(const PieceSeries& s, const double* x, std::size_t count, double* f0, double* f1) noexcept {
+// The antiderivatives at the points x[m], m < count, into f[s][m], by
+// Clenshaw's sums (all points side by side).
+template <std::size_t S>
+void antiderivatives(const PieceSeries<S>& s, const double* x, std::size_t count,
+                     const std::array<double*, S>& f) noexcept {
     constexpr std::size_t kChunk = 64;
     for (std::size_t first = 0; first < count; first += kChunk) {
         const std::size_t m = std::min(kChunk, count - first);
-        double b0[kChunk], b1[kChunk], c0[kChunk], c1[kChunk];  // b_{j+1}, b_{j+2}
-        for (std::size_t q = 0; q < m; ++q) b0[q] = b1[q] = c0[q] = c1[q] = 0.0;
+        double b[S][kChunk], c[S][kChunk];  // b_{j+1}, b_{j+2}
+        for (std::size_t q = 0; q < S; ++q) {
+            for (std::size_t i = 0; i < m; ++i) b[q][i] = c[q][i] = 0.0;
+        }
         for (std::size_t j = s.terms; j-- > 0;) {
-            const double a = kLegendre.a[j], b = kLegendre.b[j + 1];
-            for (std::size_t q = 0; q < m; ++q) {
-                const double ax = a * x[first + q];
-                const double n0 = s.e0[j] + ax * b0[q] + b * c0[q];
-                const double n1 = s.e1[j] + ax * b1[q] + b * c1[q];
-                c0[q] = b0[q];
-                c1[q] = b1[q];
-                b0[q] = n0;
-                b1[q] = n1;
+            const double a = kLegendre.a[j], beta = kLegendre.b[j + 1];
+            for (std::size_t i = 0; i < m; ++i) {
+                const double ax = a * x[first + i];
+                for (std::size_t q = 0; q < S; ++q) {
+                    const double next = s.e[q][j] + ax * b[q][i] + beta * c[q][i];
+                    c[q][i] = b[q][i];
+                    b[q][i] = next;
+                }
             }
         }
-        for (std::size_t q = 0; q < m; ++q) {
-            f0[first + q] = b0[q];
-            f1[first + q] = b1[q];
+        for (std::size_t q = 0; q < S; ++q) {
+            for (std::size_t i = 0; i < m; ++i) f[q][first + i] = b[q][i];
         }
     }
 }
@@ -157,30 +160,43 @@ struct TabulatedProfile {
     // crosses, through their antiderivatives at the knots inside it.
     double dense_integral(const radial::Rule& rule, const double* g, bool& any_finite) const {
         double sum = 0.0;
-        over_pieces(
-            rule, g, any_finite, false,
+        over_pieces<2>(
+            rule, {g, nullptr}, any_finite,
             [&](std::size_t i) {
                 const double v = g[i] * at(rule.r[i]);
                 if (!std::isfinite(v)) return;
                 any_finite = true;
                 sum = sum + rule.w[i] * v;
             },
-            [&](std::size_t j, double d0, double d1) { sum = sum + (line_intercept[j] * d0 + line_slope[j] * d1); });
+            [&](std::size_t j, const double* d) { sum = sum + (line_intercept[j] * d[0] + line_slope[j] * d[1]); });
         return sum;
     }
 
-    // The same form of Σ P'(r)·h·w, times r with times_r: the slope of the
-    // segment that holds each node or part of a piece.
-    double dense_slope_integral(const radial::Rule& rule, const double* h, bool times_r) const {
-        double sum = 0.0;
-        bool any_finite = false;
-        over_pieces(
-            rule, h, any_finite, times_r,
+    // The same sum with, in the same pass, the gradient's two integrals over
+    // the rule (integrated_gradient.hpp): Σ P'·gc·w and Σ P'·r·g·w, gc the
+    // cosine moments' integrand.
+    double dense_integral(const radial::Rule& rule, const double* g, bool& any_finite, const double* gc,
+                          double& for_u, double& for_rho) const {
+        double sum = 0.0, su = 0.0, sr = 0.0;
+        over_pieces<3>(
+            rule, {g, nullptr, gc}, any_finite,
             [&](std::size_t i) {
-                const double v = (rule.w[i] * slope_at(rule.r[i])) * (times_r ? rule.r[i] * h[i] : h[i]);
-                if (std::isfinite(v)) sum = sum + v;
+                const double weight = rule.w[i] * slope_at(rule.r[i]);
+                const double tu = weight * gc[i], tr = weight * (rule.r[i] * g[i]);
+                if (std::isfinite(tu)) su = su + tu;
+                if (std::isfinite(tr)) sr = sr + tr;
+                const double v = g[i] * at(rule.r[i]);
+                if (!std::isfinite(v)) return;
+                any_finite = true;
+                sum = sum + rule.w[i] * v;
             },
-            [&](std::size_t j, double d0, double /*d1*/) { sum = sum + line_slope[j] * d0; });
+            [&](std::size_t j, const double* d) {
+                sum = sum + (line_intercept[j] * d[0] + line_slope[j] * d[1]);
+                su = su + line_slope[j] * d[2];
+                sr = sr + line_slope[j] * d[1];
+            });
+        for_u = su;
+        for_rho = sr;
         return sum;
     }
 
@@ -197,59 +213,68 @@ struct TabulatedProfile {
     bool differentiable() const noexcept { return has_moments; }
 
   private:
-    // The pieces of the rule for h at its nodes: node(i) for each node of a
-    // piece at r = l (or one too long for the series); for any other piece the
-    // interpolants of w·h (times r with times_r) and of that times r,
-    // integrated across each segment j it crosses (segment(j, d0, d1), the
-    // segment from knot j to j + 1, j < size − 1).
-    template <class Node, class Segment>
-    void over_pieces(const radial::Rule& rule, const double* h, bool& any_finite, bool times_r, Node node,
+    // The pieces of the rule: node(i) for each node of a piece at r = l (or
+    // one too long for the series); for any other piece the interpolants of
+    // w·h for the integrands h (h[1] null: w·h[0]·r), integrated across each
+    // segment j it crosses (segment(j, d), d[s] the part of integrand s in
+    // the segment from knot j to j + 1, j < size − 1). A non-finite w·h[0]
+    // counts as 0 (and as not finite in any_finite), as do the others.
+    template <std::size_t S, class Node, class Segment>
+    void over_pieces(const radial::Rule& rule, const std::array<const double*, S>& h, bool& any_finite, Node node,
                      Segment segment) const {
-        thread_local std::vector<double> x, f0, f1;
+        thread_local std::vector<double> x;
+        thread_local std::vector<double> f[S];
         for (const radial::Piece& piece : rule.pieces) {
             const std::size_t n = piece.count;
             if (piece.log_end != 0 || n > kMostNodes) {
                 for (std::size_t i = piece.first; i < piece.first + n; ++i) node(i);
                 continue;
             }
-            double v[kMostNodes], vr[kMostNodes], xs[kMostNodes];
+            double v[S][kMostNodes], xs[kMostNodes];
             for (std::size_t i = 0; i < n; ++i) {
                 const std::size_t k = piece.first + i;
-                const double value = rule.w[k] * (times_r ? rule.r[k] * h[k] : h[k]);
+                const double value = rule.w[k] * h[0][k];
                 const bool finite = std::isfinite(value);
                 any_finite = any_finite || finite;
-                v[i] = finite ? value : 0.0;
-                vr[i] = v[i] * rule.r[k];
+                v[0][i] = finite ? value : 0.0;
+                v[1][i] = v[0][i] * rule.r[k];
+                for (std::size_t q = 2; q < S; ++q) {
+                    const double other = rule.w[k] * h[q][k];
+                    v[q][i] = std::isfinite(other) ? other : 0.0;
+                }
                 xs[i] = 2.0 * rule.t[k] - 1.0;
             }
-            PieceSeries series;
-            piece_series(v, vr, xs, n, series);
+            std::array<const double*, S> rows;
+            for (std::size_t q = 0; q < S; ++q) rows[q] = v[q];
+            PieceSeries<S> series;
+            piece_series<S>(rows, xs, n, series);
             // The knots strictly inside the piece, in θ, and the segment that
             // holds the piece's start.
             const auto first = std::upper_bound(angle.begin(), angle.end(), piece.a);
             const auto last = std::lower_bound(first, angle.end(), piece.b);
             const std::size_t inside = static_cast<std::size_t>(last - first);
             x.resize(inside + 1);
-            f0.resize(inside + 1);
-            f1.resize(inside + 1);
-            for (std::size_t q = 0; q < inside; ++q) x[q] = 2.0 * radial::parameter(piece, first[q]) - 1.0;
-            antiderivatives(series, x.data(), inside, f0.data(), f1.data());
-            // F(1) of each: the piece's integrals Σ v and Σ v·r.
-            double total0 = 0.0, total1 = 0.0;
-            for (std::size_t i = 0; i < n; ++i) {
-                total0 = total0 + v[i];
-                total1 = total1 + vr[i];
+            std::array<double*, S> out;
+            for (std::size_t q = 0; q < S; ++q) {
+                f[q].resize(inside + 1);
+                out[q] = f[q].data();
             }
-            f0[inside] = total0;
-            f1[inside] = total1;
+            for (std::size_t q = 0; q < inside; ++q) x[q] = 2.0 * radial::parameter(piece, first[q]) - 1.0;
+            antiderivatives<S>(series, x.data(), inside, out);
+            // F(1) of each: the piece's integrals Σ v[s].
+            for (std::size_t q = 0; q < S; ++q) {
+                double total = 0.0;
+                for (std::size_t i = 0; i < n; ++i) total = total + v[q][i];
+                f[q][inside] = total;
+            }
             // Segment j (from knot j to j + 1) holds the piece from its start
             // (or knot q − 1) to knot q; j < 0 or past the last knot: P = 0.
             std::size_t j = static_cast<std::size_t>(first - angle.begin());
-            double below0 = 0.0, below1 = 0.0;
+            double below[S] = {}, part[S];
             for (std::size_t q = 0; q <= inside; ++q, ++j) {
-                if (j >= 1 && j < radius.size()) segment(j - 1, f0[q] - below0, f1[q] - below1);
-                below0 = f0[q];
-                below1 = f1[q];
+                for (std::size_t k = 0; k < S; ++k) part[k] = f[k][q] - below[k];
+                if (j >= 1 && j < radius.size()) segment(j - 1, part);
+                for (std::size_t k = 0; k < S; ++k) below[k] = f[k][q];
             }
         }
     }

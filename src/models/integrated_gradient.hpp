@@ -27,6 +27,7 @@
 // A is the plain function's, bit for bit: the same rule, rings and sum.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <span>
@@ -42,22 +43,22 @@ namespace zorvane::models {
 
 namespace detail {
 
-// The two Stieltjes integrals ∫ 2π·r·C dP and ∫ 2π·r²·A_ring dP over the
+// 2πr·C at the rule's nodes, into gc.
+inline void cosine_integrand(double l, double re, double rstar, const radial::Rule& rule, std::vector<double>& gc) {
+    gc.resize(rule.size());
+    ring_cosine_moments(l, rule.r.data(), rule.size(), re, rstar, gc.data());
+    for (std::size_t k = 0; k < rule.size(); ++k) gc[k] = (rule.r[k] * kTwoPi) * gc[k];
+}
+
+// The two Stieltjes integrals ∫ 2π·r·C dP and ∫ 2π·r²·A_ring dP: over the
 // rule (g = 2πr·A_ring, gc = 2πr·C at the nodes; non-finite terms count as
-// 0, as in the value) and the profile's jumps.
+// 0, as in the value) unless `over_rule` holds them already (a dense table's
+// value pass gives them), and over the profile's steps.
 template <class Profile>
 void slope_sums(double l, double re, double rstar, const radial::Rule& rule, const double* g, const double* gc,
-                const Profile& profile, double& for_u, double& for_rho) {
-    double su = 0.0, sr = 0.0;
-    bool done = false;
-    if constexpr (requires { profile.dense_slope_integral(rule, g, true); }) {
-        if (profile.dense()) {
-            sr = profile.dense_slope_integral(rule, g, true);
-            su = profile.dense_slope_integral(rule, gc, false);
-            done = true;
-        }
-    }
-    if (!done) {
+                const Profile& profile, bool over_rule, double& for_u, double& for_rho) {
+    double su = over_rule ? for_u : 0.0, sr = over_rule ? for_rho : 0.0;
+    if (!over_rule) {
         for (std::size_t k = 0; k < rule.size(); ++k) {
             const double weight = rule.w[k] * profile.slope(rule.r[k], rule.mu[k]);
             const double tu = weight * gc[k];
@@ -66,35 +67,52 @@ void slope_sums(double l, double re, double rstar, const radial::Rule& rule, con
             if (std::isfinite(tr)) sr = sr + tr;
         }
     }
-    for (const Jump& jump : profile.jumps()) {
-        const double r = jump.r;
-        const auto ring = heyrovsky_magnification(l, r, re, rstar);
-        const double moment = ring_cosine_moment(l, r, re, rstar);
-        su = su + (kTwoPi * jump.dp) * (r * moment);
-        sr = sr + (kTwoPi * jump.dp) * ((r * r) * (ring ? *ring : std::numeric_limits<double>::quiet_NaN()));
+    // The rings at the steps, a few at a time by the same integrals as the nodes'.
+    const std::span<const Jump> jumps = profile.jumps();
+    constexpr std::size_t kSteps = 8;
+    for (std::size_t first = 0; first < jumps.size(); first += kSteps) {
+        const std::size_t n = std::min(kSteps, jumps.size() - first);
+        double r[kSteps], ring[kSteps], moment[kSteps];
+        for (std::size_t i = 0; i < n; ++i) r[i] = jumps[first + i].r;
+        ring_magnifications(l, r, n, re, rstar, ring);
+        ring_cosine_moments(l, r, n, re, rstar, moment);
+        for (std::size_t i = 0; i < n; ++i) {
+            const double weight = kTwoPi * jumps[first + i].dp;
+            su = su + weight * (r[i] * moment[i]);
+            sr = sr + weight * ((r[i] * r[i]) * ring[i]);
+        }
     }
     for_u = su;
     for_rho = sr;
 }
 
 // Gradient at one separation: `whole` is what the ring family integrates
-// (the profile, its uniform part taken in), `profile` gives slope and jumps.
+// (the profile, its uniform part taken in), `profile` gives slope and steps.
 template <class Whole, class Profile>
 Slopes gradient_element(double l, double re, double rstar, const Whole& whole, const Profile& profile) {
     constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
     Workspace& w = workspace();
-    const radial::Rule& rule = ring_integrand(l, re, rstar, whole, w);
-    const double a = finish(rule, w.g.data(), whole, 0.0);
-    const double rho = rstar / re;
-    if (std::isnan(a) || !(rho > 0.0 && rho <= std::numeric_limits<double>::max()) || !profile.differentiable()) {
-        return {a, kNaN, kNaN};
-    }
     thread_local std::vector<double> gc;
-    gc.resize(rule.size());
-    ring_cosine_moments(l, rule.r.data(), rule.size(), re, rstar, gc.data());
-    for (std::size_t k = 0; k < rule.size(); ++k) gc[k] = (rule.r[k] * kTwoPi) * gc[k];
-    double for_u, for_rho;
-    slope_sums(l, re, rstar, rule, w.g.data(), gc.data(), profile, for_u, for_rho);
+    const radial::Rule& rule = ring_integrand(l, re, rstar, whole, w);
+    const double rho = rstar / re;
+    const bool sized = rho > 0.0 && rho <= std::numeric_limits<double>::max() && profile.differentiable();
+    double a = 0.0, for_u = 0.0, for_rho = 0.0;
+    bool over_rule = false;
+    // A dense table sums its value and the integrals over the rule in one
+    // pass over the pieces (the value as finish takes it).
+    if constexpr (requires(bool b, double d) { whole.dense_integral(rule, w.g.data(), b, w.g.data(), d, d); }) {
+        if (whole.dense() && sized) {
+            cosine_integrand(l, re, rstar, rule, gc);
+            bool any_finite = false;
+            const double sum = whole.dense_integral(rule, w.g.data(), any_finite, gc.data(), for_u, for_rho);
+            a = any_finite ? sum / whole.norm : kNaN;
+            over_rule = true;
+        }
+    }
+    if (!over_rule) a = finish(rule, w.g.data(), whole, 0.0);
+    if (std::isnan(a) || !sized) return {a, kNaN, kNaN};
+    if (!over_rule) cosine_integrand(l, re, rstar, rule, gc);
+    slope_sums(l, re, rstar, rule, w.g.data(), gc.data(), profile, over_rule, for_u, for_rho);
     const double scale = profile.norm * rho;
     return {a, -for_u / scale, -(a + a) / rho - for_rho / scale};
 }

@@ -57,37 +57,39 @@ def linear_source(x, rho, coeff=0.0, dps=DPS):
     """
     with mp.workdps(dps):
         rho = mp.mpf(rho)
-        u = mp.mpf(x) * rho
-        c = mp.mpf(coeff)
+        return _linear_source(mp.mpf(x) * rho, rho, mp.mpf(coeff))
 
-        def s_times_a(s):
-            return (s * s + 2) / mp.sqrt(s * s + 4)
 
-        def whole(s):
-            w = 2 * mp.pi * (1 - c)
-            if c:
-                top = (rho - s + u) * (rho + s - u)   # ρ² - (s - u)², without cancellation
-                w += c / rho * 4 * mp.sqrt(top) * mp.ellipe(min(4 * s * u / top, mp.mpf(1)))
-            return s_times_a(s) * w
+def _linear_source(u, rho, c):
+    """`linear_source` at separation u (Einstein radii), mpf at the current precision."""
+    def s_times_a(s):
+        return (s * s + 2) / mp.sqrt(s * s + 4)
 
-        def arc(s):
-            su4 = 4 * s * u
-            m = (rho - s + u) * (rho + s - u) / su4           # sin²(θ₀/2)
-            m1 = (s + u - rho) * (s + u + rho) / su4          # 1 - m
-            if m <= 0:
-                return mp.mpf(0)
-            m, m1 = min(m, mp.mpf(1)), max(m1, mp.mpf(0))   # rounding at the ends of the arc
-            w = 4 * (1 - c) * mp.asin(mp.sqrt(m))
-            if c:
-                w += c / rho * 8 * mp.sqrt(s * u) * (mp.ellipe(m) - (m1 * mp.ellipk(m) if m1 else 0))
-            return s_times_a(s) * w
+    def whole(s):
+        w = 2 * mp.pi * (1 - c)
+        if c:
+            top = (rho - s + u) * (rho + s - u)   # ρ² - (s - u)², without cancellation
+            w += c / rho * 4 * mp.sqrt(top) * mp.ellipe(min(4 * s * u / top, mp.mpf(1)))
+        return s_times_a(s) * w
 
-        total = mp.mpf(0)
-        if u < rho:
-            total += mp.quad(whole, [0, rho - u])
-        if u > 0:
-            total += mp.quad(arc, [abs(u - rho), u + rho])
-        return total / (mp.pi * rho * rho * (1 - c / 3))
+    def arc(s):
+        su4 = 4 * s * u
+        m = (rho - s + u) * (rho + s - u) / su4           # sin²(θ₀/2)
+        m1 = (s + u - rho) * (s + u + rho) / su4          # 1 - m
+        if m <= 0:
+            return mp.mpf(0)
+        m, m1 = min(m, mp.mpf(1)), max(m1, mp.mpf(0))   # rounding at the ends of the arc
+        w = 4 * (1 - c) * mp.asin(mp.sqrt(m))
+        if c:
+            w += c / rho * 8 * mp.sqrt(s * u) * (mp.ellipe(m) - (m1 * mp.ellipk(m) if m1 else 0))
+        return s_times_a(s) * w
+
+    total = mp.mpf(0)
+    if u < rho:
+        total += mp.quad(whole, [0, rho - u])
+    if u > 0:
+        total += mp.quad(arc, [abs(u - rho), u + rho])
+    return total / (mp.pi * rho * rho * (1 - c / 3))
 
 
 def disk(x, rho):
@@ -224,52 +226,114 @@ def profile_average(l, c, profile=linear_law, epsrel=1e-12):
     return num / den
 
 
+def linear_gradient(x, rho, dps=50):
+    """(A, ∂A/∂u, ∂A/∂ρ) of the linear law of 0.6 (`linear_source`) for a
+    source of radius rho (Einstein radii) at separation u = x·rho, mpf: central
+    differences of `linear_source` at `dps` digits (see `_central_differences`
+    for the step)."""
+    return _central_differences(lambda u, r: _linear_source(u, r, mp.mpf(LINEAR)), x, rho, [1.0], dps)
+
+
+def table_gradient(l, rho, bl, bf, dps=50):
+    """(A, ∂A/∂u, ∂A/∂ρ) of the tabulated profile (`table_source`) for a
+    source of radius rho (Einstein radii) at separation u = l·rho, mpf: central
+    differences of the same exact integral at `dps` digits."""
+    return _central_differences(lambda u, r: _table_source(u, r, bl, bf), l, rho, bl, dps)
+
+
+def _central_differences(f, x, rho, radii, dps, step=mp.mpf(10) ** -20):
+    """(f, ∂f/∂u, ∂f/∂ρ) of f(u, ρ) at u = x·rho by central differences. The
+    step is `step` times the smallest of ρ, u and the distances |u − ρ·r| to
+    the rings of the profile's `radii` (source radii) where a step or a kink in
+    the brightness makes the derivatives singular; ρ at the centre, where
+    ∂f/∂u = 0 (f is even in u). As the step shrinks below 1e-20 of max(u, ρ),
+    and as A - 1 ≈ 2/max(u, ρ)⁴ loses digits far from the source or for a big
+    source, the digits are raised by as much, so that the rounding of f,
+    divided by the step, stays near 10^(20 - dps) of the derivative."""
+    with mp.workdps(dps):
+        rho = mp.mpf(rho)
+        u = mp.mpf(x) * rho   # exact for two doubles
+    scale = max(u, rho)
+    gaps = [d for d in (abs(u - rho * mp.mpf(r)) for r in radii) if d > 0]
+    near = min([rho] + ([u] if u > 0 else []) + gaps)
+    extra = int(mp.log10(scale / near)) + (4 * int(mp.log10(scale)) if scale > 1 else 0)
+    with mp.workdps(dps + extra):
+        h = step * near
+        du = (f(u + h, rho) - f(u - h, rho)) / (2 * h) if u > 0 else mp.mpf(0)
+        dr = (f(u, rho + h) - f(u, rho - h)) / (2 * h)
+        return +f(u, rho), +du, +dr
+
+
 def table_source(l, rho, bl, bf, dps=DPS):
     """Source of radius rho (Einstein radii) at separation l (source radii) with
     the piecewise-linear brightness through (bl, bf), zero outside
     [bl[0], bl[-1]] (radii increasing), exactly: with G(r) = πr²·M(r) the lensed
     flux of the concentric uniform disk of radius r, ∫ 2πr·P·A_ring dr = ∫ P dG,
     which on a segment with slope s is [P·G] − s·∫ G dr. G comes from the
-    Witt-Mao closed form at twice the digits; ∫ G dr is split at r = l, where
-    G' has its logarithm. Divided by the table's exact ∫ 2πr·P dr. Returns a
-    float."""
+    Witt-Mao closed form at twice the digits near the rim; ∫ G dr by
+    Gauss-Legendre rules sized for `dps` digits (see `_flux_integral`).
+    Divided by the table's exact ∫ 2πr·P dr. Returns a float."""
     with mp.workdps(dps):
-        u = mp.mpf(l) * mp.mpf(rho)
+        rho = mp.mpf(rho)
+        return float(_table_source(mp.mpf(l) * rho, rho, bl, bf))
 
-        def flux(r):
-            if r == 0:
-                return mp.mpf(0)
-            a = r * mp.mpf(rho)
-            # the closed form loses about the digits of (u - a)/(u + a) twice near the rim
-            with mp.workdps(dps + 10 if abs(u - a) > (u + a) / 1000 else 2 * dps + 10):
-                near = abs(u - a) < mp.mpf(10) ** (5 - dps)
-                return mp.pi * r * r * _disk_closed_form(a if near else u, a)
 
-        lens = mp.mpf(l)
-        legendre = mp.calculus.quadrature.GaussLegendre(mp.mp)
-        rules = {k: legendre.get_nodes(-1, 1, k, mp.mp.prec) for k in (3, 4)}   # 12 and 24 nodes
+def _table_source(u, rho, bl, bf):
+    """`table_source` at separation u (Einstein radii), mpf at the current precision."""
+    dps = mp.mp.dps
 
-        def segment_integral(a, b):
-            # Gauss-Legendre where r = l, G's only singular point, lies a width
-            # (24 nodes) or four widths (12) away, leaving below 1e-30 of the
-            # segment; tanh-sinh, split at r = l, nearer.
-            gap = mp.mpf(0) if a < lens < b else min(abs(lens - a), abs(lens - b)) / (b - a)
-            if gap >= 1:
-                half, mid = (b - a) / 2, (a + b) / 2
-                return half * mp.fsum(w * flux(mid + half * x) for x, w in rules[3 if gap >= 4 else 4])
-            return mp.quad(flux, [a, lens, b] if a < lens < b else [a, b])
+    def flux(r):
+        if r == 0:
+            return mp.mpf(0)
+        a = r * rho
+        # the closed form loses about the digits of (u - a)/(u + a) twice near the rim
+        with mp.workdps(dps + 10 if abs(u - a) > (u + a) / 1000 else 2 * dps + 10):
+            near = abs(u - a) < mp.mpf(10) ** (5 - dps)
+            return mp.pi * r * r * _disk_closed_form(a if near else u, a)
 
-        if len(bl) == 1:
-            return float(flux(mp.mpf(1)) / mp.pi)
-        num = mp.mpf(0)
-        den = mp.mpf(0)
-        for r0, r1, f0, f1 in zip(bl, bl[1:], bf, bf[1:]):
-            r0, r1, f0, f1 = (mp.mpf(v) for v in (r0, r1, f0, f1))
-            a, b = max(r0, mp.mpf(0)), min(r1, mp.mpf(1))
-            if not a < b:
-                continue   # also a repeated radius: the step in P is in the [P·G] terms
-            slope = (f1 - f0) / (r1 - r0)
-            pa, pb = f0 + slope * (a - r0), f0 + slope * (b - r0)
-            num += pb * flux(b) - pa * flux(a) - slope * segment_integral(a, b)
-            den += 2 * mp.pi * (pa * (b * b - a * a) / 2 + slope * ((b ** 3 - a ** 3) / 3 - a * (b * b - a * a) / 2))
-        return float(num / den)
+    if len(bl) == 1:
+        return flux(mp.mpf(1)) / mp.pi
+    num = mp.mpf(0)
+    den = mp.mpf(0)
+    for r0, r1, f0, f1 in zip(bl, bl[1:], bf, bf[1:]):
+        r0, r1, f0, f1 = (mp.mpf(v) for v in (r0, r1, f0, f1))
+        a, b = max(r0, mp.mpf(0)), min(r1, mp.mpf(1))
+        if not a < b:
+            continue   # also a repeated radius: the step in P is in the [P·G] terms
+        slope = (f1 - f0) / (r1 - r0)
+        pa, pb = f0 + slope * (a - r0), f0 + slope * (b - r0)
+        num += pb * flux(b) - pa * flux(a) - slope * _flux_integral(flux, a, b, u, rho)
+        den += 2 * mp.pi * (pa * (b * b - a * a) / 2 + slope * ((b ** 3 - a ** 3) / 3 - a * (b * b - a * a) / 2))
+    return num / den
+
+
+def _flux_integral(flux, a, b, u, rho):
+    """∫ G dr over [a, b] to the current precision. G(r) = πr²·M(u, rρ) is even
+    in r and analytic but at r = ±l, where the disk's rim crosses the lens
+    (G' has a logarithm), and at r = (±u ± 2i)/ρ, where the point-lens factor
+    √(s² + 4) vanishes. A piece that holds r = l or ends near it (within a
+    quarter of its width) goes to tanh-sinh, split at l; any other to
+    Gauss-Legendre with as many nodes as the nearest singular point's Bernstein
+    ellipse asks for the current digits, or in halves past 96 nodes."""
+    lens = u / rho
+    if a < lens < b:
+        return mp.quad(flux, [a, lens, b])
+    if min(abs(lens - a), abs(lens - b)) < (b - a) / 4:
+        return mp.quad(flux, [a, b])
+    half, mid = (b - a) / 2, (a + b) / 2
+    ellipse = mp.inf
+    for z in (lens, -lens, mp.mpc(u, 2) / rho, mp.mpc(-u, 2) / rho):
+        w = (z - mid) / half
+        e = abs(w + mp.sqrt(w - 1) * mp.sqrt(w + 1))
+        ellipse = min(ellipse, max(e, 1 / e))
+    need = mp.mp.prec * mp.log(2) / (2 * mp.log(ellipse)) + 4
+    if need > 96:
+        return _flux_integral(flux, a, mid, u, rho) + _flux_integral(flux, mid, b, u, rho)
+    degree = 1
+    while 3 * 2 ** (degree - 1) < need:
+        degree += 1
+    nodes = _LEGENDRE.get_nodes(-1, 1, degree, mp.mp.prec)
+    return half * mp.fsum(w * flux(mid + half * x) for x, w in nodes)
+
+
+_LEGENDRE = mp.calculus.quadrature.GaussLegendre(mp.mp)
