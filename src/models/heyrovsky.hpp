@@ -38,7 +38,9 @@ void ring_magnifications(double l, const double* r, std::size_t count, double re
 // moves away from the lens, per source radius. From the disk's derivative in
 // the separation (witt_mao.hpp), C = (R/2)·∂A_disk/∂u with R = r·rstar/re the
 // ring's radius in Einstein radii: any ring, r = l (−inf) and r = 0 (0)
-// included.
+// included. Next to the lens the disk's separation l/r, rounded, costs it
+// about ε·l/|r − l| relative; the plain rings of ring_cosine_moments keep
+// their exact complements there.
 double ring_cosine_moment(double l, double r, double re, double rstar) noexcept;
 
 // ring_cosine_moment(l, r[i], re, rstar) into out[i] for i < count, the

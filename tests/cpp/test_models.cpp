@@ -171,6 +171,44 @@ TEST(Heyrovsky, DependsOnTheScalesOnlyThroughTheirRatio) {
     }
 }
 
+// The cosine moments of the plain rings by Bulirsch's cel (or the series for
+// small m): against the same moment from the uniform disk's derivative in u
+// (Carlson's integrals; both lose some 1e-14 to cancellation for m just above
+// 0.1), whose separation l/r in the ring's radii carries a
+// rounding that costs it about ε·l/|r − l|; and next to the lens, where only
+// the cel's exact complements hold, against 40-digit quadratures of
+// ⟨A·cos φ⟩ around the ring (l = 0.4, r = 0.4·(1 − d)).
+TEST(Heyrovsky, CosineMomentsAgreeWithTheDiskDerivativeAndTheRingAverage) {
+    std::vector<double> r;
+    for (const double d : {1e-3, 0.05, 0.3, 0.9}) {
+        r.push_back(0.4 * (1.0 - d));
+        r.push_back(0.4 * (1.0 + d));
+    }
+    r.push_back(1.2);
+    for (const double c : {1e-3, 0.1, 1.0, 30.0, 1e4}) {
+        std::vector<double> out(r.size());
+        ring_cosine_moments(0.4, r.data(), r.size(), c, 1.0, out.data());
+        for (std::size_t i = 0; i < r.size(); ++i) {
+            const double slow = ring_cosine_moment(0.4, r[i], c, 1.0);
+            const double tolerance = 3e-14 + 1e-15 * 0.4 / std::fabs(r[i] - 0.4);
+            EXPECT_LT(std::fabs(out[i] - slow), tolerance * std::fabs(slow)) << "c " << c << " r " << r[i];
+        }
+    }
+    struct Case {
+        double c, d, moment;
+    };
+    for (const Case& k : {Case{1e-3, 1e-12, -0.0172834004846473}, Case{1e-3, 1e-6, -0.00628939644461423},
+                          Case{1.0, 1e-12, -21.9922045229272}, Case{1.0, 1e-6, -10.9982022658224},
+                          Case{1e4, 1e-12, -220512.589659613}, Case{1e4, 1e-6, -110572.566835023}}) {
+        const double radius = 0.4 * (1.0 - k.d);
+        double out;
+        ring_cosine_moments(0.4, &radius, 1, k.c, 1.0, &out);
+        EXPECT_NEAR(out / k.moment, 1.0, 2e-14) << "c " << k.c << " d " << k.d;
+    }
+    EXPECT_EQ(ring_cosine_moment(0.4, 0.0, 1.0, 1.0), 0.0);
+    EXPECT_EQ(ring_cosine_moment(0.4, 0.4, 1.0, 1.0), -kInf);
+}
+
 TEST(Heyrovsky, FailingEllipticIntegralIsReportedWithItsMessage) {
     const auto a = heyrovsky_magnification(-0.5, 0.7, 10.0, 1.0);
     ASSERT_FALSE(a.has_value());
