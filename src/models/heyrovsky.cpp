@@ -307,6 +307,33 @@ void heyrovsky_rings(double l, const double* r, std::size_t count, double re, do
     if (waiting > 0) flush();
 }
 
+namespace {
+
+// The cel forms below take a block of rings at a time: first the plain ones
+// (a lens at l > 0 with c² in range, a ring r > 0 off the lens with l + r in
+// range) are picked out, their radii into `radius` and indices into `at`,
+// the others handed to `other`; then their parameters are formed side by
+// side (a loop the compiler vectorises) and the cels taken eight at a time.
+constexpr std::size_t kBlock = 64;
+
+template <class Other>
+std::size_t pick_plain(double l, const double* r, std::size_t first, std::size_t end, bool plain_lens,
+                       double* radius, std::size_t* at, Other other) {
+    std::size_t n = 0;
+    for (std::size_t i = first; i < end; ++i) {
+        const double s = l + r[i];
+        if (plain_lens && r[i] > 0.0 && r[i] != l && s > kZoneLow && s < kZoneHigh) {
+            radius[n] = r[i];
+            at[n++] = i;
+        } else {
+            other(i);
+        }
+    }
+    return n;
+}
+
+}  // namespace
+
 // 2π·A = 4/(s·√D)·[2c²·K(m) + δ²·Π(n, m)] = 4/(s·√D)·cel(kc, p, 2c² + δ², 2c²·p + δ²),
 // p = 1 − n = (δ/s)², kc² = 1 − m = p·(s² + 4c²)/D (the near ring's exact
 // complements), δ = r − l, s = l + r, D = δ² + 4c².
@@ -315,25 +342,14 @@ void ring_magnifications(double l, const double* r, std::size_t count, double re
     const double c = re / rstar;
     const double g = c * c;
     const bool plain_lens = l > 0.0 && g > 0.0 && g < kZoneHigh;
-    // A block of rings at a time: first the plain ones are picked out, then
-    // their parameters formed side by side (a loop the compiler vectorises),
-    // then the cels taken eight at a time.
-    constexpr std::size_t kBlock = 64;
     double radius[kBlock], kc[kBlock], p[kBlock], a[kBlock], b[kBlock], scale[kBlock], value[kBlock];
     std::size_t at[kBlock];
     for (std::size_t first = 0; first < count; first += kBlock) {
-        const std::size_t end = std::min(count, first + kBlock);
-        std::size_t n = 0;
-        for (std::size_t i = first; i < end; ++i) {
-            const double s = l + r[i];
-            if (plain_lens && r[i] > 0.0 && r[i] != l && s > kZoneLow && s < kZoneHigh) {
-                radius[n] = r[i];
-                at[n++] = i;
-            } else {
-                const auto v = heyrovsky_magnification(l, r[i], re, rstar);
-                out[i] = v ? *v : std::numeric_limits<double>::quiet_NaN();
-            }
-        }
+        const auto other = [&](std::size_t i) {
+            const auto v = heyrovsky_magnification(l, r[i], re, rstar);
+            out[i] = v ? *v : std::numeric_limits<double>::quiet_NaN();
+        };
+        const std::size_t n = pick_plain(l, r, first, std::min(count, first + kBlock), plain_lens, radius, at, other);
         for (std::size_t k = 0; k < n; ++k) {
             const double delta = radius[k] - l;
             const double s = l + radius[k];
@@ -371,31 +387,21 @@ void ring_cosine_moments(double l, const double* r, std::size_t count, double re
     const double c = re / rstar;
     const double g = c * c;
     const bool plain_lens = l > 0.0 && g > 0.0 && g < kZoneHigh;
-    constexpr std::size_t kBlock = 64;
-    double kc[kBlock], p[kBlock], a[kBlock], b[kBlock], m[kBlock], scale[kBlock], value[kBlock];
+    double radius[kBlock], kc[kBlock], p[kBlock], a[kBlock], b[kBlock], m[kBlock], scale[kBlock], value[kBlock];
     std::size_t at[kBlock];
     for (std::size_t first = 0; first < count; first += kBlock) {
-        const std::size_t end = std::min(count, first + kBlock);
-        std::size_t n = 0;
-        for (std::size_t i = first; i < end; ++i) {
-            const double s = l + r[i];
-            if (plain_lens && r[i] > 0.0 && r[i] != l && s > kZoneLow && s < kZoneHigh) {
-                at[n++] = i;
-            } else {
-                out[i] = ring_cosine_moment(l, r[i], re, rstar);
-            }
-        }
+        const std::size_t n = pick_plain(l, r, first, std::min(count, first + kBlock), plain_lens, radius, at,
+                                         [&](std::size_t i) { out[i] = ring_cosine_moment(l, r[i], re, rstar); });
         for (std::size_t k = 0; k < n; ++k) {
-            const double radius = r[at[k]];
-            const double delta = radius - l;
-            const double s = l + radius;
+            const double delta = radius[k] - l;
+            const double s = l + radius[k];
             const double big_d = delta * delta + g * 4.0;
             const double q = delta / s;
             kc[k] = std::sqrt((q * q) * ((s * s + g * 4.0) / big_d));
             p[k] = 1.0;
             a[k] = 1.0;
             b[k] = -1.0;
-            m[k] = (((l * 4.0) * radius) / (s * s)) * ((g * 4.0) / big_d);
+            m[k] = (((l * 4.0) * radius[k]) / (s * s)) * ((g * 4.0) / big_d);
             scale[k] = ((g + g) * (4.0 / (s * std::sqrt(big_d)))) / kTwoPi;
         }
         ellip::cel_lanes(kc, p, a, b, value, n);
