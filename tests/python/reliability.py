@@ -98,6 +98,7 @@ FLUX_MAPS = frozenset({
     "integrated_flux_map_witt_mao_magnification",
     "integrated_flux_map_heyrovsky_magnification",
     "discrete_flux_map_heyrovsky_magnification",
+    "integrated_flux_map_heyrovsky_magnification_gradient",
 })
 
 
