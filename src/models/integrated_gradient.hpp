@@ -119,14 +119,40 @@ Slopes gradient_element(double l, double re, double rstar, const Whole& whole, c
 
 }  // namespace detail
 
+// Sources at the ends of the range, as for the uniform disk (witt_mao.cpp):
+// below kTinySource Einstein radii A·rho is a function of l alone to the last
+// digit, so both derivatives are G(l)/rho², those at kTinySource times
+// (kTinySource/rho)² (directly, −2A/rho and the integral in rho would meet
+// as two infinities); from kHugeSource on A − 1 is about 2/rho², and the
+// derivatives, below 1e-38·A/rho, are 0 (directly, the rounding of −2A/rho).
+inline constexpr double kTinySource = 0x1p-256;
+inline constexpr double kHugeSource = 0x1p64;
+
 // The ring family's magnification at one separation with its derivatives.
 template <class Profile>
 Slopes integrated_gradient_element(double l, double re, double rstar, const Profile& profile) {
-    if constexpr (Profile::uniform != 0.0) {
-        return detail::gradient_element(l, re, rstar, detail::Whole<Profile>{profile, profile.norm}, profile);
-    } else {
-        return detail::gradient_element(l, re, rstar, profile, profile);
+    const auto at = [&](double e, double s) {
+        if constexpr (Profile::uniform != 0.0) {
+            return detail::gradient_element(l, e, s, detail::Whole<Profile>{profile, profile.norm}, profile);
+        } else {
+            return detail::gradient_element(l, e, s, profile, profile);
+        }
+    };
+    Slopes v = at(re, rstar);
+    const double rho = rstar / re;
+    if (std::isnan(v.a) || !(rho > 0.0 && rho <= std::numeric_limits<double>::max()) || !profile.differentiable()) {
+        return v;
     }
+    if (rho >= kHugeSource) {
+        v.du = 0.0;
+        v.drho = 0.0;
+    } else if (rho < kTinySource) {
+        const Slopes tiny = at(1.0, kTinySource);
+        const double q = kTinySource / rho;
+        v.du = (tiny.du * q) * q;
+        v.drho = (tiny.drho * q) * q;
+    }
+    return v;
 }
 
 // integrated_magnification(RingFamily{}, ...) with its derivatives, on the
