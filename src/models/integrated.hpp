@@ -303,6 +303,16 @@ double integrated_element(DiskFamily, double l, double re, double rstar, const P
     return detail::finish(rule, work.g.data(), profile, disk);
 }
 
+namespace detail {
+
+// A negative, NaN or infinite separation has no value, whatever the profile
+// and scales: NaN at once, not after a rule's worth of rings that are all NaN.
+inline bool no_separation(double x) noexcept {
+    return !(x >= 0.0) || x > std::numeric_limits<double>::max();
+}
+
+}  // namespace detail
+
 // One element per separation of l, spread over the worker pool (the elements
 // are independent, so the results do not depend on the pool size).
 //
@@ -319,6 +329,7 @@ std::vector<double> integrated_magnification(Family family, std::span<const doub
     const bool far_ok =
         far_weight != nullptr && rho > 0.0 && rho <= std::numeric_limits<double>::max();
     return parallel::map_ordered(l, [&](double x) {
+        if (detail::no_separation(x)) return std::numeric_limits<double>::quiet_NaN();
         if (far_ok && x >= series::kFar && x <= std::numeric_limits<double>::max()) {
             return series::mean_value(x * rho, 1.0 / (x * x), far_weight, series::terms_for(x));
         }

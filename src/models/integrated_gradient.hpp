@@ -114,7 +114,8 @@ Slopes gradient_element(double l, double re, double rstar, const Whole& whole, c
     if (!over_rule) cosine_integrand(l, re, rstar, rule, gc);
     slope_sums(l, re, rstar, rule, w.g.data(), gc.data(), profile, over_rule, for_u, for_rho);
     const double scale = profile.norm * rho;
-    return {a, -for_u / scale, -(a + a) / rho - for_rho / scale};
+    // (0 − x, not −x: at the centre the derivative in u is +0, as the disk's.)
+    return {a, 0.0 - for_u / scale, -(a + a) / rho - for_rho / scale};
 }
 
 }  // namespace detail
@@ -162,9 +163,11 @@ Slopes integrated_gradient_element(double l, double re, double rstar, const Prof
 template <class Profile>
 Gradient integrated_gradient(std::span<const double> l, double re, double rstar, const Profile& profile,
                              const double* far_weight = nullptr, const double* far_rho_weight = nullptr) {
+    constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
     const double rho = rstar / re;
     const bool far_ok = far_weight != nullptr && rho > 0.0 && rho <= std::numeric_limits<double>::max();
     const std::vector<Slopes> slopes = parallel::map_ordered(l, [&](double x) -> Slopes {
+        if (detail::no_separation(x)) return {kNaN, kNaN, kNaN};
         if (far_ok && x >= series::kFar && x <= std::numeric_limits<double>::max()) {
             const series::SeriesSlopes v =
                 series::with_slopes(x * rho, 1.0 / (x * x), rho, far_weight, far_rho_weight, series::terms_for(x));
