@@ -13,7 +13,13 @@ decomposition, so that they can judge it:
   disk's edge;
 * `ring_float`, `profile_average`: the ring average and its profile-weighted
   average over the radius by SciPy's adaptive quadrature (any profile);
-* `linear_by_parts`: a linear law as nested uniform disks (mpmath).
+* `linear_by_parts`: a linear law as nested uniform disks (mpmath);
+* `table_source`: a piecewise-linear profile (a flux-map table) exactly, as
+  the concentric uniform disks' fluxes integrated over the profile (mpmath,
+  the disk's closed form with K, E and Π by the arithmetic-geometric mean);
+* `linear_gradient`, `table_gradient`: the linear law's and a table's
+  derivatives in u and ρ by central differences in mpmath (50 digits, step
+  1e-20) of `linear_source` and `table_source`.
 
 The physics tests (tests/python) import this module as `references`; the
 benchmarks, run from the repository root as `python -m bench.NAME`, import it
@@ -106,18 +112,50 @@ def disk_closed_form(x, re, rstar, dps=40):
         return float(_disk_closed_form(u, rho))
 
 
-def _disk_closed_form(u, a):
-    """Uniform disk of radius a at separation u (mpf, at the current precision)."""
+def _disk_closed_form(u, a, agm=False):
+    """Uniform disk of radius a at separation u (mpf, at the current precision),
+    with mpmath's K, E and Π, or with `_elliptic_by_agm`'s (agm=True)."""
     if u == a:
         # pi/2 + asin((a² - 1)/(a² + 1)) = 2 atan(a), which does not cancel for small a
         r2 = a * a
         return (2 / a + (1 + r2) / r2 * 2 * mp.atan(a)) / mp.pi
     d, s, r2 = u - a, u + a, a * a
-    n = 1 - (d / s) ** 2   # 4ua/(u + a)², never above 1 by rounding
+    n1 = (d / s) ** 2      # 1 - n, n = 4ua/(u + a)²
+    n = 1 - n1             # never above 1 by rounding
     f = mp.sqrt(4 + d * d)
     m = 4 * n / (f * f)
-    return (s * f / (2 * r2) * mp.ellipe(m) - d * (8 + u * u - r2) / (2 * r2 * f) * mp.ellipk(m)
-            + 2 * d * d * (1 + r2) / (r2 * s * f) * mp.ellippi(n, m)) / mp.pi
+    if agm:
+        k, e, p = _elliptic_by_agm(n1, d * d * (s * s + 4) / (s * s * f * f))   # 1 - m without cancellation
+    else:
+        k, e, p = mp.ellipk(m), mp.ellipe(m), mp.ellippi(n, m)
+    return (s * f / (2 * r2) * e - d * (8 + u * u - r2) / (2 * r2 * f) * k
+            + 2 * d * d * (1 + r2) / (r2 * s * f) * p) / mp.pi
+
+
+def _elliptic_by_agm(n1, m1):
+    """(K(m), E(m), Π(n|m)) from the complements n1 = 1 - n > 0 and
+    m1 = 1 - m > 0, by the arithmetic-geometric mean a, g of 1 and √m1: K =
+    π/(2M), E = K·(1 - Σ 2^(j-1) c_j²), and Π = π/(4M)·(2 + n/(1 - n)·Σ Q_j)
+    with the companion sequence p_0 = √n1, p_(j+1) = (p_j² + a_j g_j)/(2p_j),
+    ε_j = (p_j² - a_j g_j)/(p_j² + a_j g_j), Q_0 = 1, Q_(j+1) = Q_j ε_j/2.
+    The sum Σ Q_j cancels to about √n1, so that many digits are added."""
+    with mp.workdps(mp.mp.dps + 10 + max(0, int(-mp.log10(n1) / 2))):
+        eps = mp.mpf(2) ** -mp.mp.prec
+        a, g, p = mp.mpf(1), mp.sqrt(m1), mp.sqrt(n1)
+        c2, weight = 1 - m1, mp.mpf(1) / 2        # c_0² = m, weight 2^(j-1)
+        q = mp.mpf(1)
+        esum, qsum = weight * c2, q
+        while True:
+            ag = a * g
+            ratio = (p * p - ag) / (p * p + ag)
+            c2, weight, q = ((a - g) / 2) ** 2, weight * 2, q * ratio / 2
+            a, g, p = (a + g) / 2, mp.sqrt(ag), (p * p + ag) / (2 * p)
+            esum += weight * c2
+            qsum += q
+            if c2 < eps * eps * a * a and abs(q) < eps * abs(qsum):
+                break
+        k = mp.pi / (2 * a)
+        return +k, +(k * (1 - esum)), +(mp.pi / (4 * a) * (2 + (1 - n1) / n1 * qsum))
 
 
 def disk_gradient(x, rho, dps=90):
@@ -216,22 +254,24 @@ def ring_float(l, r, c, epsrel=1e-13):
     return value / math.pi
 
 
-def profile_average(l, c, profile=linear_law, epsrel=1e-12):
+def profile_average(l, c, profile=linear_law, epsrel=1e-12, points=()):
     """∫₀¹ 2πr P(r) A_ring(r) dr / ∫₀¹ 2πr P(r) dr by nested adaptive quadrature
-    (l in source radii, c = re/rstar), a float."""
-    pts = [l] if 0 < l < 1 else None
+    (l in source radii, c = re/rstar), a float; `points` are radii where P is
+    rough (a table's), to break the integrals at."""
+    pts = sorted({r for r in [l, *points] if 0 < r < 1}) or None
     num, _ = integrate.quad(lambda r: 2 * math.pi * r * profile(r) * ring_float(l, r, c) if r > 0 else 0.0, 0, 1,
                             points=pts, epsabs=0, epsrel=epsrel, limit=400)
-    den, _ = integrate.quad(lambda r: 2 * math.pi * r * profile(r), 0, 1, epsabs=0, epsrel=2e-14)
+    den, _ = integrate.quad(lambda r: 2 * math.pi * r * profile(r), 0, 1, points=pts, epsabs=0, epsrel=2e-14,
+                            limit=400)
     return num / den
 
 
-def linear_gradient(x, rho, dps=50):
-    """(A, ∂A/∂u, ∂A/∂ρ) of the linear law of 0.6 (`linear_source`) for a
-    source of radius rho (Einstein radii) at separation u = x·rho, mpf: central
-    differences of `linear_source` at `dps` digits (see `_central_differences`
-    for the step)."""
-    return _central_differences(lambda u, r: _linear_source(u, r, mp.mpf(LINEAR)), x, rho, [1.0], dps)
+def linear_gradient(x, rho, dps=50, coeff=LINEAR):
+    """(A, ∂A/∂u, ∂A/∂ρ) of the linear law (`linear_source`, of 0.6 unless
+    `coeff` says otherwise) for a source of radius rho (Einstein radii) at
+    separation u = x·rho, mpf: central differences of `linear_source` at `dps`
+    digits (see `_central_differences` for the step)."""
+    return _central_differences(lambda u, r: _linear_source(u, r, mp.mpf(coeff)), x, rho, [1.0], dps)
 
 
 def table_gradient(l, rho, bl, bf, dps=50):
@@ -286,10 +326,11 @@ def _table_source(u, rho, bl, bf):
         if r == 0:
             return mp.mpf(0)
         a = r * rho
-        # the closed form loses about the digits of (u - a)/(u + a) twice near the rim
-        with mp.workdps(dps + 10 if abs(u - a) > (u + a) / 1000 else 2 * dps + 10):
-            near = abs(u - a) < mp.mpf(10) ** (5 - dps)
-            return mp.pi * r * r * _disk_closed_form(a if near else u, a)
+        # near the rim the closed form, from the exact complements, loses about
+        # the digits of (u - a)/(u + a); at the rim it has its limit
+        near = abs(u - a) < mp.mpf(10) ** (5 - dps) * (u + a)
+        with mp.workdps(dps + 10 + (0 if near else max(0, int(mp.log10((u + a) / abs(u - a)))))):
+            return mp.pi * r * r * _disk_closed_form(a if near else u, a, agm=True)
 
     if len(bl) == 1:
         return flux(mp.mpf(1)) / mp.pi
