@@ -7,10 +7,23 @@ heap statistics of glibc are not consulted."""
 
 import ctypes
 import os
+import sysconfig
+
+import pytest
 
 import zorvane
 
 SANITIZED = os.environ.get("ZORVANE_SANITIZED", "") not in ("", "0")
+
+# Tests whose cost is nearly all mpmath (regenerating the committed tables,
+# the 50-digit references of the limb-darkened gradients) judge numbers that
+# the ordinary run judges already. Under a sanitizer, where every Python
+# allocation goes through the sanitizer's allocator, and on the free-threaded
+# build they take several times as long and test nothing of their own there,
+# so they run in the ordinary run only.
+FREE_THREADED = bool(sysconfig.get_config_var("Py_GIL_DISABLED"))
+ORDINARY_RUN_ONLY = pytest.mark.skipif(SANITIZED or FREE_THREADED,
+                                       reason="mpmath references: judged in the ordinary run")
 
 
 def _asan_quarantine():

@@ -5,6 +5,8 @@ import sys
 
 import pytest
 
+from reliability import ORDINARY_RUN_ONLY
+
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 GENERATOR = ROOT / "tools" / "gen_ellip_taylor_table.py"
 HEADER = ROOT / "src" / "ellip" / "legendre" / "ellip_taylor_table.hpp"
@@ -15,6 +17,7 @@ HEADER = ROOT / "src" / "ellip" / "legendre" / "ellip_taylor_table.hpp"
     ("gen_point_lens_series.py", "src/models/point_lens_series.hpp"),
     ("gen_radial_rules.py", "src/numeric/radial_rules.hpp"),
 ])
+@ORDINARY_RUN_ONLY
 def test_regenerated_table_matches_committed_header(tmp_path, generator, header):
     out = tmp_path / pathlib.Path(header).name
     subprocess.run([sys.executable, str(ROOT / "tools" / generator), str(out)], check=True)

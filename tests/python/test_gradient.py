@@ -11,6 +11,7 @@ import pytest
 
 import zorvane
 from references import disk_gradient, disk_gradient_by_edges, linear_gradient, linear_law, linear_source, table_gradient
+from reliability import ORDINARY_RUN_ONLY
 
 gradient = zorvane.witt_mao_magnification_gradient
 law_gradient = zorvane.integrated_heyrovsky_magnification_gradient
@@ -73,6 +74,7 @@ LAW_ZONES = {
 LAW_BOUNDS = {"near the limb": 5e-12, "within 1e-8 of the limb": 1e-10, "outside": 2e-12}
 
 
+@ORDINARY_RUN_ONLY
 @pytest.mark.parametrize("zone", LAW_ZONES)
 def test_limb_darkened_derivatives_against_mpmath(zone):
     for x, rho in LAW_ZONES[zone]:
@@ -104,6 +106,7 @@ TABLE_CASES = {
 }
 
 
+@ORDINARY_RUN_ONLY
 @pytest.mark.parametrize("table", TABLES)
 def test_table_derivatives_against_mpmath(table):
     # Measured over 6 random sources per zone and table (bench.accuracy_gradient
@@ -172,6 +175,7 @@ def test_unordered_or_non_finite_table_has_no_derivatives():
         assert np.isnan(map_gradient(x, 1.0, 0.01, [0.0, 0.5, 1.0], [1.0, bad, 1.0])).all()
 
 
+@ORDINARY_RUN_ONLY
 @pytest.mark.parametrize("x,rho", [(0.5, 0.01), (1.5, 0.1)])
 def test_any_linear_coefficient_from_two_gradients(x, rho):
     # I(mu) = 1 - c(1 - mu): A_c = (1 - 2g)·A_uniform + 2g·A_0.6, g = 2c/(3 - c),
