@@ -200,11 +200,11 @@ struct TabulatedProfile {
         return sum;
     }
 
-    // P'(r), 0 outside the table (r never on a knot).
+    // P'(r) of an ordered table, 0 outside it (r never on a knot).
     double slope_at(double r) const noexcept {
         const std::size_t j = static_cast<std::size_t>(std::upper_bound(radius.begin(), radius.end(), r) - radius.begin());
         if (j == 0 || j >= radius.size()) return 0.0;
-        return (brightness[j] - brightness[j - 1]) / (radius[j] - radius[j - 1]);
+        return line_slope[j - 1];
     }
 
     // What the gradients read besides the dense form (integrated_gradient.hpp).
@@ -404,9 +404,9 @@ std::vector<Jump> steps_of(std::span<const double> bl, std::span<const double> b
 Table tabulated(std::span<const double> bl, std::span<const double> bf) {
     assert_eq(static_cast<long long>(bl.size()), static_cast<long long>(bf.size()));
     const std::optional<Moments> far = far_weights(bl, bf);
-    Table table{{bl, bf, support_of(bl), 0.0, far.has_value() && bl.size() > 1, {}, {}, {}}, far, {}, {}, {}};
+    Table table{{bl, bf, support_of(bl), 0.0, far.has_value() && bl.size() > 1, {}, {}, {}, {}, far.has_value()},
+                far, {}, {}, {}, {}};
     TabulatedProfile& profile = table.profile;
-    profile.has_moments = far.has_value();
     if (far) table.steps = steps_of(bl, bf, profile);
     if (far) {
         profile.norm = far->raw[0] * detail::kTwoPi;
@@ -416,8 +416,12 @@ Table tabulated(std::span<const double> bl, std::span<const double> bf) {
                            profile.covered.lo, profile.covered.hi, 1e-16)
                            .integral;
     }
+    // Each segment's line, for the dense form and for every ordered table's
+    // slopes in the gradients; the knots' angles for the dense form.
     if (profile.dense()) {
         for (const double r : bl) table.angle.push_back(std::asin(std::clamp(r, -1.0, 1.0)));
+    }
+    if (profile.sorted) {
         for (std::size_t j = 0; j + 1 < bl.size(); ++j) {
             // A repeated radius (a step) has no width to integrate over.
             const bool wide = bl[j + 1] > bl[j];

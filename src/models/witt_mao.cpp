@@ -35,6 +35,12 @@ using DiskSlopes = Slopes;
 template <bool Slopes>
 using Value = std::conditional_t<Slopes, DiskSlopes, double>;
 
+// Where A has no value (out-of-range inputs can leave finite numbers in the
+// derivatives' formulas) neither have its derivatives.
+DiskSlopes masked(const DiskSlopes& v) noexcept {
+    return std::isnan(v.a) ? DiskSlopes{v.a, kNaN, kNaN} : v;
+}
+
 template <bool Slopes>
 Value<Slopes> all_nan() noexcept {
     if constexpr (Slopes) return {kNaN, kNaN, kNaN};
@@ -272,8 +278,7 @@ Value<Slopes> element(double x, double rho, double rho2) noexcept {
 double witt_mao_element(double x, double rho, double rho2) noexcept { return element<false>(x, rho, rho2); }
 
 Slopes witt_mao_gradient_element(double x, double rho, double rho2) noexcept {
-    const Slopes v = element<true>(x, rho, rho2);
-    return std::isnan(v.a) ? Slopes{v.a, kNaN, kNaN} : v;
+    return masked(element<true>(x, rho, rho2));
 }
 
 namespace {
@@ -296,13 +301,11 @@ struct Sink<false> {
 template <>
 struct Sink<true> {
     double *a, *du, *drho;
-    // Where A has no value (out-of-range inputs can leave finite numbers in
-    // the derivatives' formulas) neither have its derivatives.
     void put(std::size_t i, const DiskSlopes& v) const noexcept {
-        const bool none = std::isnan(v.a);
-        a[i] = v.a;
-        du[i] = none ? kNaN : v.du;
-        drho[i] = none ? kNaN : v.drho;
+        const DiskSlopes m = masked(v);
+        a[i] = m.a;
+        du[i] = m.du;
+        drho[i] = m.drho;
     }
     Sink at(std::size_t start) const noexcept { return {a + start, du + start, drho + start}; }
 };
