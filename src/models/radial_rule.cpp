@@ -274,7 +274,11 @@ struct Planner {
                 best = m;
             }
         }
-        const double share = std::max(size / total, 1e-300);
+        // A piece's share of the whole, at most all of it: the rough sizes
+        // overflow for a lens of extreme size (c/l beyond 1e308), and then the
+        // piece takes the whole tolerance.
+        const double ratio = size / total;
+        const double share = ratio <= 1.0 ? std::max(ratio, 1e-300) : 1.0;
         // Gauss–Legendre's error falls like ρ^(−2n). The logarithmic rule is
         // exact for p + q·ln with p and q of degree < n only, so its error may
         // fall as slowly as ρ^(−n). Measured: on the long pieces of a lens
@@ -309,7 +313,7 @@ struct Planner {
             piece(mid, b, log_end > 0 ? 1 : 0, depth + 1, weight(mid, b, l, c, vanishes));
             return;
         }
-        const std::size_t n = std::min(most, static_cast<std::size_t>(wanted));
+        const std::size_t n = wanted < static_cast<double>(most) ? static_cast<std::size_t>(wanted) : most;
         const auto& table = log_end != 0 ? rules::GAUSS_LOG.data() : rules::GAUSS_LEGENDRE.data();
         const std::size_t first = log_end != 0 ? rules::GAUSS_LOG_START[n - 1] : rules::GAUSS_LEGENDRE_START[n - 1];
         const std::size_t base = rule.size();
