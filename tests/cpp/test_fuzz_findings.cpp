@@ -77,6 +77,13 @@ INSTANTIATE_TEST_SUITE_P(
                 0.0979365991410024576048508759613, 4 * EPS},
         Finding{"pi_huge_negative_n_near_m", [] { return ellippi(-1.4679178779048806e+115, -1.4679178779048922e+115); },
                 2.6100517609618276051598403443e-58, 1e-12},
+        // Beyond |n| = 1e150 the same, with n·RJ scaled (−0 here, then up to
+        // the largest doubles). The direct form's two terms cancel by a factor
+        // of up to about a thousand at such sizes.
+        Finding{"pi_huger_negative_n_near_m", [] { return ellippi(-4.4621394287847869e+157, -4.4621394287847881e+157); },
+                1.4970228582792940568e-79, 1e-12},
+        Finding{"pi_largest_negative_n_near_m", [] { return ellippi(-1.7e308, -1.6e308); },
+                7.7469055362399761539e-155, 1e-12},
         // The closed form of RJ(x, x, x, p) cancels as p nears x: −6 here.
         Finding{"rj_equal_arguments_p_one_ulp_below", [] { return elliprj(0.9, 0.9, 0.9, std::nextafter(0.9, 0.0)); },
                 1.17121394821051090704691697419, 2 * EPS},

@@ -110,10 +110,21 @@ inline Result<double> ellippi(double n, double m) noexcept {
     if (n > 0.0) return ellippi_vc(n, m, 1.0 - n);
     // With m close to a negative n the transformation below divides a
     // difference that cancels by m − n (ellippi(−0.0499999999999999, −0.05)
-    // came out as −34 instead of 1.6). There the direct form, whose two terms
-    // do not cancel for such n, is used (up to |n| = 1e150: beyond, n·RJ
-    // overflows before it is scaled back).
-    if (m != n && std::fabs(m - n) < 0.5 * std::fabs(n) && n > -1e150) return ellippi_vc(n, m, 1.0 - n);
+    // came out as −34 instead of 1.6, and (−4.46e157, −4.46e157·(1 + 3ε)) as
+    // −0 instead of 1.5e-79). There the direct form, whose two terms do not
+    // cancel for such n, is used.
+    if (m != n && std::fabs(m - n) < 0.5 * std::fabs(n)) {
+        if (n > -1e150) return ellippi_vc(n, m, 1.0 - n);
+        // Beyond, n·RJ would overflow before rj_term scales it back: with
+        // RJ(args) = 2^(−3k)·RJ(4^(−k)·args), the term is (n·4^(−k))·RJ(scaled)·2^(−k),
+        // each factor of ordinary size.
+        const auto f = elliprf(0.0, mc, 1.0);
+        if (!f) return f;
+        const int k = scaling::exponent({0.0, mc, 1.0, 1.0 - n});
+        const auto j = elliprj(0.0, std::ldexp(mc, -2 * k), std::ldexp(1.0, -2 * k), std::ldexp(1.0 - n, -2 * k));
+        if (!j) return j;
+        return *f + std::ldexp((std::ldexp(n, -2 * k) * *j) / 3.0, -k);
+    }
     if (m == n) {
         const auto e = ellipe(m);
         if (!e) return e;
