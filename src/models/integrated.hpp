@@ -229,10 +229,11 @@ inline constexpr double kDiskStepOfRadius = 0.5;
 // there M varies on the scale of r itself (like 2/(rρ) for a small source),
 // not of r + 1, so the truncation is about (h/r)², 1e-10 at r = 0.5 with the
 // plain step, while the rounding is about δ·r/h. Both balance at h of order
-// r·CBRT_EPS, and with
-// h ≤ kDiskStepOfRadius·r·CBRT_EPS for r > l no zone of the fixed law or of a
-// flux map is above 4e-11. Disks that do not hold the lens (r < l) are smooth
-// in r near 0 (their M is even in r), so their step stays as it was.
+// r·CBRT_EPS, and with h ≤ kDiskStepOfRadius·r·CBRT_EPS for r > l (the scale
+// below is divided by r + 1, which central_step multiplies back) no zone of
+// the fixed law or of a flux map is above 4e-11. Disks that do not hold the
+// lens (r < l) are smooth in r near 0 (their M is even in r), so their step
+// stays as it was.
 //
 // A disk of radius r ≤ l/series::kFar lies far from the lens, and M is then its
 // mean-value series, whose r-derivative is known term by term:
